@@ -1,0 +1,1100 @@
+// Object model, copying, the handle, printing, stream output, saving and loading.
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "vexa.h"
+#include "vexaimpl.h"
+
+namespace ORMELA {
+
+namespace impl {
+
+void AssertFail(const char* file, unsigned line, const char* text) {
+    std::fprintf(stderr, "%s:%u: failed assertion `%s'\n", file, line, text);
+    std::abort();
+}
+
+namespace {
+
+// What each byte becomes on output: 0 for itself, 1 for a named entity,
+// 2 for a character reference.
+struct EscapeTable {
+    unsigned char kind[256];
+    EscapeTable() {
+        for (int c = 0; c < 256; ++c) kind[c] = (c >= 0x20 && c <= 0x7E) ? 0 : 2;
+        kind[static_cast<unsigned char>('&')] = kind[static_cast<unsigned char>('<')] = 1;
+        kind[static_cast<unsigned char>('>')] = kind[static_cast<unsigned char>('"')] = 1;
+        kind[static_cast<unsigned char>('\'')] = 1;
+    }
+};
+const EscapeTable kEscape;
+
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// Length of a well-formed hexadecimal character reference "&#xH...;" at
+// position i of str, or 0. Only such a reference is passed through as
+// written: anything else after "&#x" could smuggle markup out unescaped.
+size_t HexReferenceLength(const std::string& str, size_t i) {
+    if (i + 2 >= str.size() || str[i + 1] != '#' || str[i + 2] != 'x') return 0;
+    size_t j = i + 3;
+    while (j < str.size() && IsHexDigit(str[j])) ++j;
+    if (j == i + 3 || j >= str.size() || str[j] != ';') return 0;
+    return j - i;  // the semicolon follows as an ordinary character
+}
+
+}  // namespace
+
+void AppendEscaped(const std::string& str, std::string* out) {
+    static const char hex[] = "0123456789ABCDEF";
+    const size_t n = str.size();
+    size_t i = 0;
+    while (i < n) {
+        const size_t run = i;
+        while (i < n && kEscape.kind[static_cast<unsigned char>(str[i])] == 0) ++i;
+        if (i != run) out->append(str, run, i - run);
+        if (i >= n) break;
+        const char c = str[i];
+        switch (c) {
+            case '&': {
+                const size_t reference = HexReferenceLength(str, i);
+                if (reference) {
+                    out->append(str, i, reference);
+                    i += reference;
+                    continue;
+                }
+                out->append(VexaBase::entity[0].str, VexaBase::entity[0].strLength);
+                break;
+            }
+            case '<':
+                out->append(VexaBase::entity[1].str, VexaBase::entity[1].strLength);
+                break;
+            case '>':
+                out->append(VexaBase::entity[2].str, VexaBase::entity[2].strLength);
+                break;
+            case '"':
+                out->append(VexaBase::entity[3].str, VexaBase::entity[3].strLength);
+                break;
+            case '\'':
+                out->append(VexaBase::entity[4].str, VexaBase::entity[4].strLength);
+                break;
+            default: {
+                const unsigned char u = static_cast<unsigned char>(c);
+                const char reference[6] = {'&', '#', 'x', hex[u >> 4], hex[u & 15], ';'};
+                out->append(reference, 6);
+                break;
+            }
+        }
+        ++i;
+    }
+}
+
+}  // namespace impl
+
+namespace {
+
+using impl::AppendEscaped;
+
+// Collects output and hands it on in large pieces: to a file, to a stream,
+// or straight into a string.
+class Writer {
+public:
+    explicit Writer(FILE* f) : file(f), stream(0), out(&buffer), failed(false) { buffer.reserve(kChunk + 256); }
+    explicit Writer(std::ostream* s) : file(0), stream(s), out(&buffer), failed(false) {
+        buffer.reserve(kChunk + 256);
+    }
+    explicit Writer(std::string* target) : file(0), stream(0), out(target), failed(false) {}
+    ~Writer() { Flush(); }
+
+    void Put(const char* s, size_t n) {
+        out->append(s, n);
+        Spill();
+    }
+    void Put(const char* s) { Put(s, std::strlen(s)); }
+    void Put(const std::string& s) { Put(s.data(), s.size()); }
+    void Put(char c) { out->push_back(c); }
+    void PutEscaped(const std::string& s) {
+        AppendEscaped(s, out);
+        Spill();
+    }
+    void Indent(int depth) {
+        for (int i = 0; i < depth; ++i) out->append("    ", 4);
+    }
+
+    // Writes what is held; false once any write has failed.
+    bool Flush() {
+        if (out != &buffer || buffer.empty()) return !failed;
+        if (file) {
+            if (std::fwrite(buffer.data(), 1, buffer.size(), file) != buffer.size()) failed = true;
+        } else if (stream) {
+            stream->write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        }
+        buffer.clear();
+        return !failed;
+    }
+
+private:
+    static const size_t kChunk = 64 * 1024;
+    void Spill() {
+        if (out == &buffer && buffer.size() >= kChunk) Flush();
+    }
+
+    FILE* file;
+    std::ostream* stream;
+    std::string* out;
+    std::string buffer;
+    bool failed;
+};
+
+// The attribute's quote: an apostrophe when its value holds a double quote.
+char QuoteFor(const VexaAttribute& attribute) { return std::strchr(attribute.Value(), '"') ? '\'' : '"'; }
+
+void WriteAttribute(const VexaAttribute& attribute, Writer& w) {
+    const char quote = QuoteFor(attribute);
+    w.PutEscaped(attribute.Name());
+    w.Put('=');
+    w.Put(quote);
+    w.PutEscaped(attribute.Value());
+    w.Put(quote);
+}
+
+void WriteAttributes(const VexaElement& element, Writer& w) {
+    for (const VexaAttribute* a = element.FirstAttribute(); a; a = a->Next()) {
+        w.Put(' ');
+        WriteAttribute(*a, w);
+    }
+}
+
+// The declaration's pseudo-attributes; the compact form escapes them.
+void WriteDeclaration(const VexaDeclaration& decl, Writer& w, bool escape) {
+    const char* const keys[3] = {"version", "encoding", "standalone"};
+    const char* const values[3] = {decl.Version(), decl.Encoding(), decl.Standalone()};
+    w.Put("<?xml ", 6);
+    for (int i = 0; i < 3; ++i) {
+        if (!*values[i]) continue;
+        w.Put(keys[i]);
+        w.Put("=\"", 2);
+        if (escape) {
+            w.PutEscaped(values[i]);
+        } else {
+            w.Put(values[i]);
+        }
+        w.Put("\" ", 2);
+    }
+    w.Put("?>", 2);
+}
+
+// The indented form.
+void PrintNode(const VexaNode& node, int depth, Writer& w) {
+    switch (node.Type()) {
+        case VexaNode::DOCUMENT:
+            for (const VexaNode* child = node.FirstChild(); child; child = child->NextSibling()) {
+                PrintNode(*child, depth, w);
+                w.Put('\n');
+            }
+            break;
+        case VexaNode::ELEMENT: {
+            const VexaElement& element = static_cast<const VexaElement&>(node);
+            w.Indent(depth);
+            w.Put('<');
+            w.Put(element.ValueStr());
+            WriteAttributes(element, w);
+            const VexaNode* first = element.FirstChild();
+            if (!first) {
+                w.Put(" />", 3);
+            } else if (first == element.LastChild() && first->Type() == VexaNode::TEXT) {
+                w.Put('>');
+                PrintNode(*first, depth + 1, w);
+                w.Put("</", 2);
+                w.Put(element.ValueStr());
+                w.Put('>');
+            } else {
+                w.Put('>');
+                for (const VexaNode* child = first; child; child = child->NextSibling()) {
+                    if (child->Type() != VexaNode::TEXT) w.Put('\n');
+                    PrintNode(*child, depth + 1, w);
+                }
+                w.Put('\n');
+                w.Indent(depth);
+                w.Put("</", 2);
+                w.Put(element.ValueStr());
+                w.Put('>');
+            }
+            break;
+        }
+        case VexaNode::COMMENT:
+            w.Indent(depth);
+            w.Put("<!--", 4);
+            w.Put(node.Value());
+            w.Put("-->", 3);
+            break;
+        case VexaNode::UNKNOWN:
+            w.Indent(depth);
+            w.Put('<');
+            w.Put(node.Value());
+            w.Put('>');
+            break;
+        case VexaNode::TEXT:
+            w.PutEscaped(node.ValueStr());
+            break;
+        case VexaNode::DECLARATION:
+            WriteDeclaration(static_cast<const VexaDeclaration&>(node), w, false);
+            break;
+    }
+}
+
+// The compact form.
+void StreamNode(const VexaNode& node, Writer& w) {
+    switch (node.Type()) {
+        case VexaNode::DOCUMENT:
+            // One document's worth: up to and including the first element.
+            for (const VexaNode* child = node.FirstChild(); child; child = child->NextSibling()) {
+                StreamNode(*child, w);
+                if (child->Type() == VexaNode::ELEMENT) break;
+            }
+            break;
+        case VexaNode::ELEMENT: {
+            const VexaElement& element = static_cast<const VexaElement&>(node);
+            w.Put('<');
+            w.Put(element.ValueStr());
+            WriteAttributes(element, w);
+            if (element.FirstChild()) {
+                w.Put('>');
+                for (const VexaNode* child = element.FirstChild(); child; child = child->NextSibling()) {
+                    StreamNode(*child, w);
+                }
+                w.Put("</", 2);
+                w.Put(element.ValueStr());
+                w.Put('>');
+            } else {
+                w.Put(" />", 3);
+            }
+            break;
+        }
+        case VexaNode::COMMENT:
+            w.Put("<!--", 4);
+            w.PutEscaped(node.ValueStr());
+            w.Put("-->", 3);
+            break;
+        case VexaNode::UNKNOWN:
+            w.Put('<');
+            w.Put(node.Value());
+            w.Put('>');
+            break;
+        case VexaNode::TEXT:
+            w.PutEscaped(node.ValueStr());
+            break;
+        case VexaNode::DECLARATION:
+            WriteDeclaration(static_cast<const VexaDeclaration&>(node), w, true);
+            break;
+    }
+}
+
+// Whether the stored value equals v byte for byte.
+bool ValueIs(const VexaNode* node, const char* v) {
+    const std::string& value = node->ValueStr();
+    const size_t length = std::strlen(v);
+    return value.size() == length && std::memcmp(value.data(), v, length) == 0;
+}
+
+// Reads a decimal integer as "%d" would: leading white space, a sign, digits.
+// False when no digit was found or the number does not fit in an int.
+bool ScanInt(const char* text, long* result, bool* overflow) {
+    char* end = 0;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (end == text) return false;
+    *overflow = errno == ERANGE || v > INT_MAX || v < INT_MIN;
+    *result = v;
+    return true;
+}
+
+// What remains of a file's bytes after fgets-style reading: each piece (up
+// to a line feed, at most 2047 bytes) is cut at its first zero byte.
+std::string DropAfterZeroBytes(const std::string& data) {
+    const size_t kPiece = 2047;
+    std::string result;
+    result.reserve(data.size());
+    size_t pos = 0;
+    while (pos < data.size()) {
+        const char* piece = data.data() + pos;
+        const size_t limit = data.size() - pos < kPiece ? data.size() - pos : kPiece;
+        const void* newline = std::memchr(piece, '\n', limit);
+        const size_t length = newline ? static_cast<const char*>(newline) - piece + 1 : limit;
+        const void* zero = std::memchr(piece, 0, length);
+        result.append(piece, zero ? static_cast<const char*>(zero) - piece : length);
+        pos += length;
+    }
+    return result;
+}
+
+// Reads the whole of an open file. The size, where the file can tell it,
+// only reserves room: pipes and devices are read to their end as well.
+bool ReadWholeFile(FILE* file, std::string* data) {
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        const long size = std::ftell(file);
+        if (size > 0) data->reserve(static_cast<size_t>(size) + 1);
+        std::rewind(file);
+    }
+    char chunk[65536];
+    for (;;) {
+        const size_t got = std::fread(chunk, 1, sizeof chunk, file);
+        data->append(chunk, got);
+        if (got < sizeof chunk) break;
+    }
+    return !std::ferror(file);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- VexaBase
+
+VexaBase::~VexaBase() {}
+
+VexaBase::StringToBuffer::StringToBuffer(const std::string& str) : buffer(new char[str.size() + 1]) {
+    std::strcpy(buffer, str.c_str());
+}
+
+VexaBase::StringToBuffer::~StringToBuffer() { delete[] buffer; }
+
+void VexaBase::PutString(const std::string& str, std::string* outString) { AppendEscaped(str, outString); }
+
+void VexaBase::PutString(const std::string& str, std::ostream* stream) {
+    std::string escaped;
+    AppendEscaped(str, &escaped);
+    *stream << escaped;
+}
+
+// ---------------------------------------------------------------- VexaNode
+
+VexaNode::VexaNode(NodeType nodeType)
+    : parent(0), type(nodeType), firstChild(0), lastChild(0), prev(0), next(0), clientData(0) {}
+
+VexaNode::~VexaNode() { DeleteChildren(); }
+
+void VexaNode::DeleteChildren() {
+    // Grandchildren are spliced into the walk before their parent goes, so
+    // deleting a tree of any depth takes no stack in proportion to it.
+    VexaNode* node = firstChild;
+    firstChild = lastChild = 0;
+    while (node) {
+        if (node->firstChild) {
+            node->lastChild->next = node->next;
+            VexaNode* grandchild = node->firstChild;
+            node->firstChild = node->lastChild = 0;
+            delete node;
+            node = grandchild;
+        } else {
+            VexaNode* following = node->next;
+            delete node;
+            node = following;
+        }
+    }
+}
+
+void VexaNode::Clear() { DeleteChildren(); }
+
+int VexaNode::Type() const { return type; }
+
+void VexaNode::CopyNodeTo(VexaNode* target) const {
+    target->SetValue(value.c_str());
+    target->clientData = clientData;
+}
+
+VexaNode* VexaNode::LinkEndChild(VexaNode* addThis) {
+    VEXA_ASSERT(addThis);
+    addThis->next = 0;
+    addThis->parent = this;
+    addThis->prev = lastChild;
+    if (lastChild) {
+        lastChild->next = addThis;
+    } else {
+        firstChild = addThis;
+    }
+    lastChild = addThis;
+    return addThis;
+}
+
+VexaNode* VexaNode::InsertEndChild(const VexaNode& addThis) {
+    VexaNode* copy = addThis.Clone();
+    return copy ? LinkEndChild(copy) : 0;
+}
+
+VexaNode* VexaNode::InsertBeforeChild(VexaNode* beforeThis, const VexaNode& addThis) {
+    if (!beforeThis || beforeThis->parent != this) return 0;
+    VexaNode* copy = addThis.Clone();
+    if (!copy) return 0;
+    copy->parent = this;
+    copy->prev = beforeThis->prev;
+    copy->next = beforeThis;
+    if (beforeThis->prev) {
+        beforeThis->prev->next = copy;
+    } else {
+        VEXA_ASSERT(firstChild == beforeThis);
+        firstChild = copy;
+    }
+    beforeThis->prev = copy;
+    return copy;
+}
+
+VexaNode* VexaNode::InsertAfterChild(VexaNode* afterThis, const VexaNode& addThis) {
+    if (!afterThis || afterThis->parent != this) return 0;
+    VexaNode* copy = addThis.Clone();
+    if (!copy) return 0;
+    copy->parent = this;
+    copy->prev = afterThis;
+    copy->next = afterThis->next;
+    if (afterThis->next) {
+        afterThis->next->prev = copy;
+    } else {
+        VEXA_ASSERT(lastChild == afterThis);
+        lastChild = copy;
+    }
+    afterThis->next = copy;
+    return copy;
+}
+
+VexaNode* VexaNode::ReplaceChild(VexaNode* replaceThis, const VexaNode& withThis) {
+    if (!replaceThis || replaceThis->parent != this) return 0;
+    // Copy first: withThis may be replaceThis itself or lie inside it.
+    VexaNode* copy = withThis.Clone();
+    if (!copy) return 0;
+    copy->next = replaceThis->next;
+    copy->prev = replaceThis->prev;
+    if (replaceThis->next) {
+        replaceThis->next->prev = copy;
+    } else {
+        lastChild = copy;
+    }
+    if (replaceThis->prev) {
+        replaceThis->prev->next = copy;
+    } else {
+        firstChild = copy;
+    }
+    delete replaceThis;
+    copy->parent = this;
+    return copy;
+}
+
+bool VexaNode::RemoveChild(VexaNode* removeThis) {
+    if (!removeThis || removeThis->parent != this) {
+        VEXA_ASSERT(0);
+        return false;
+    }
+    if (removeThis->next) {
+        removeThis->next->prev = removeThis->prev;
+    } else {
+        lastChild = removeThis->prev;
+    }
+    if (removeThis->prev) {
+        removeThis->prev->next = removeThis->next;
+    } else {
+        firstChild = removeThis->next;
+    }
+    delete removeThis;
+    return true;
+}
+
+VexaNode* VexaNode::FirstChild(const char* v) const {
+    for (VexaNode* node = firstChild; node; node = node->next) {
+        if (ValueIs(node, v)) return node;
+    }
+    return 0;
+}
+
+VexaNode* VexaNode::LastChild(const char* v) const {
+    for (VexaNode* node = lastChild; node; node = node->prev) {
+        if (ValueIs(node, v)) return node;
+    }
+    return 0;
+}
+
+VexaNode* VexaNode::NextSibling(const char* v) const {
+    for (VexaNode* node = next; node; node = node->next) {
+        if (ValueIs(node, v)) return node;
+    }
+    return 0;
+}
+
+VexaNode* VexaNode::PreviousSibling(const char* v) const {
+    for (VexaNode* node = prev; node; node = node->prev) {
+        if (ValueIs(node, v)) return node;
+    }
+    return 0;
+}
+
+VexaElement* VexaNode::FirstChildElement() const {
+    for (VexaNode* node = firstChild; node; node = node->next) {
+        if (node->type == ELEMENT) return static_cast<VexaElement*>(node);
+    }
+    return 0;
+}
+
+VexaElement* VexaNode::FirstChildElement(const char* v) const {
+    for (VexaNode* node = FirstChild(v); node; node = node->NextSibling(v)) {
+        if (node->type == ELEMENT) return static_cast<VexaElement*>(node);
+    }
+    return 0;
+}
+
+VexaElement* VexaNode::NextSiblingElement() const {
+    for (VexaNode* node = next; node; node = node->next) {
+        if (node->type == ELEMENT) return static_cast<VexaElement*>(node);
+    }
+    return 0;
+}
+
+VexaElement* VexaNode::NextSiblingElement(const char* v) const {
+    for (VexaNode* node = NextSibling(v); node; node = node->NextSibling(v)) {
+        if (node->type == ELEMENT) return static_cast<VexaElement*>(node);
+    }
+    return 0;
+}
+
+VexaNode* VexaNode::IterateChildren(VexaNode* previous) const {
+    if (!previous) return firstChild;
+    if (previous->parent != this) {
+        VEXA_ASSERT(previous->parent == this);
+        return 0;
+    }
+    return previous->next;
+}
+
+VexaNode* VexaNode::IterateChildren(const char* v, VexaNode* previous) const {
+    if (!previous) return FirstChild(v);
+    if (previous->parent != this) {
+        VEXA_ASSERT(previous->parent == this);
+        return 0;
+    }
+    return previous->NextSibling(v);
+}
+
+VexaDocument* VexaNode::GetDocument() const {
+    for (const VexaNode* node = this; node; node = node->parent) {
+        if (node->type == DOCUMENT) return const_cast<VexaDocument*>(static_cast<const VexaDocument*>(node));
+    }
+    return 0;
+}
+
+VexaDocument* VexaNode::ToDocument() const {
+    return type == DOCUMENT ? const_cast<VexaDocument*>(static_cast<const VexaDocument*>(this)) : 0;
+}
+VexaElement* VexaNode::ToElement() const {
+    return type == ELEMENT ? const_cast<VexaElement*>(static_cast<const VexaElement*>(this)) : 0;
+}
+VexaComment* VexaNode::ToComment() const {
+    return type == COMMENT ? const_cast<VexaComment*>(static_cast<const VexaComment*>(this)) : 0;
+}
+VexaUnknown* VexaNode::ToUnknown() const {
+    return type == UNKNOWN ? const_cast<VexaUnknown*>(static_cast<const VexaUnknown*>(this)) : 0;
+}
+VexaText* VexaNode::ToText() const {
+    return type == TEXT ? const_cast<VexaText*>(static_cast<const VexaText*>(this)) : 0;
+}
+VexaDeclaration* VexaNode::ToDeclaration() const {
+    return type == DECLARATION ? const_cast<VexaDeclaration*>(static_cast<const VexaDeclaration*>(this)) : 0;
+}
+
+// ----------------------------------------------------------- VexaAttribute
+
+VexaAttribute::VexaAttribute() : document(0), prev(0), next(0) {}
+
+VexaAttribute::VexaAttribute(const char* attributeName, const char* attributeValue)
+    : document(0), name(attributeName), value(attributeValue), prev(0), next(0) {}
+
+VexaAttribute::~VexaAttribute() {}
+
+VexaAttribute* VexaAttribute::Next() const {
+    VEXA_ASSERT(next);
+    // An attribute does not know its set: empty name and value mark the sentinel.
+    if (!next || (next->value.empty() && next->name.empty())) return 0;
+    return next;
+}
+
+VexaAttribute* VexaAttribute::Previous() const {
+    VEXA_ASSERT(prev);
+    if (!prev || (prev->value.empty() && prev->name.empty())) return 0;
+    return prev;
+}
+
+int VexaAttribute::IntValue() const {
+    long v = 0;
+    bool overflow = false;
+    if (!ScanInt(value.c_str(), &v, &overflow)) return 0;
+    if (v > INT_MAX) return INT_MAX;
+    if (v < INT_MIN) return INT_MIN;
+    return static_cast<int>(v);
+}
+
+double VexaAttribute::DoubleValue() const { return std::strtod(value.c_str(), 0); }
+
+int VexaAttribute::QueryIntValue(int* out) const {
+    long v = 0;
+    bool overflow = false;
+    if (!ScanInt(value.c_str(), &v, &overflow) || overflow) return VEXA_QUERY_WRONG_TYPE;
+    *out = static_cast<int>(v);
+    return VEXA_QUERY_OK;
+}
+
+int VexaAttribute::QueryDoubleValue(double* out) const {
+    const char* text = value.c_str();
+    char* end = 0;
+    const double v = std::strtod(text, &end);
+    if (end == text) return VEXA_QUERY_WRONG_TYPE;
+    *out = v;
+    return VEXA_QUERY_OK;
+}
+
+void VexaAttribute::SetIntValue(int v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%d", v);
+    value = buf;
+}
+
+void VexaAttribute::SetDoubleValue(double v) {
+    char buf[64];
+    const int needed = std::snprintf(buf, sizeof buf, "%lf", v);
+    if (needed >= 0 && static_cast<size_t>(needed) < sizeof buf) {
+        value = buf;
+        return;
+    }
+    // Large numbers in fixed notation run to hundreds of digits.
+    std::string text(static_cast<size_t>(needed) + 1, '\0');
+    std::snprintf(&text[0], text.size(), "%lf", v);
+    text.resize(static_cast<size_t>(needed));
+    value.swap(text);
+}
+
+void VexaAttribute::Print(FILE* file, int) const {
+    Writer w(file);
+    WriteAttribute(*this, w);
+}
+
+void VexaAttribute::StreamOut(std::ostream* out) const {
+    Writer w(out);
+    WriteAttribute(*this, w);
+}
+
+// -------------------------------------------------------- VexaAttributeSet
+
+VexaAttributeSet::VexaAttributeSet() { sentinel.next = sentinel.prev = &sentinel; }
+
+VexaAttributeSet::~VexaAttributeSet() {
+    VEXA_ASSERT(sentinel.next == &sentinel);
+    VEXA_ASSERT(sentinel.prev == &sentinel);
+}
+
+void VexaAttributeSet::Add(VexaAttribute* addMe) {
+    // clang-format off
+    VEXA_ASSERT( !Find( addMe->Name() ) );
+    // clang-format on
+    if (!addMe || addMe->next || addMe->prev) return;  // already in a set: linking again would corrupt both
+    Append(addMe);
+}
+
+void VexaAttributeSet::Append(VexaAttribute* addMe) {
+    addMe->next = &sentinel;
+    addMe->prev = sentinel.prev;
+    sentinel.prev->next = addMe;
+    sentinel.prev = addMe;
+}
+
+void VexaAttributeSet::Remove(VexaAttribute* removeMe) {
+    for (VexaAttribute* node = sentinel.next; node != &sentinel; node = node->next) {
+        if (node == removeMe) {
+            node->prev->next = node->next;
+            node->next->prev = node->prev;
+            node->next = node->prev = 0;
+            return;
+        }
+    }
+    VEXA_ASSERT(0);  // not in this set
+}
+
+VexaAttribute* VexaAttributeSet::First() const { return sentinel.next == &sentinel ? 0 : sentinel.next; }
+
+VexaAttribute* VexaAttributeSet::Last() const { return sentinel.prev == &sentinel ? 0 : sentinel.prev; }
+
+VexaAttribute* VexaAttributeSet::Find(const char* name) const {
+    const size_t length = std::strlen(name);
+    for (VexaAttribute* node = sentinel.next; node != &sentinel; node = node->next) {
+        if (node->name.size() == length && std::memcmp(node->name.data(), name, length) == 0) return node;
+    }
+    return 0;
+}
+
+// ------------------------------------------------------------- VexaElement
+
+VexaElement::VexaElement(const char* name) : VexaNode(ELEMENT) { value = name; }
+
+VexaElement::~VexaElement() { ClearAttributes(); }
+
+void VexaElement::ClearAttributes() {
+    while (VexaAttribute* attribute = attributeSet.First()) {
+        attributeSet.Remove(attribute);
+        delete attribute;
+    }
+}
+
+const char* VexaElement::Attribute(const char* name) const {
+    const VexaAttribute* attribute = attributeSet.Find(name);
+    return attribute ? attribute->Value() : 0;
+}
+
+const char* VexaElement::Attribute(const char* name, int* i) const {
+    const VexaAttribute* attribute = attributeSet.Find(name);
+    if (i) *i = attribute ? attribute->IntValue() : 0;
+    return attribute ? attribute->Value() : 0;
+}
+
+const char* VexaElement::Attribute(const char* name, double* d) const {
+    const VexaAttribute* attribute = attributeSet.Find(name);
+    if (d) *d = attribute ? attribute->DoubleValue() : 0.0;
+    return attribute ? attribute->Value() : 0;
+}
+
+int VexaElement::QueryIntAttribute(const char* name, int* v) const {
+    const VexaAttribute* attribute = attributeSet.Find(name);
+    return attribute ? attribute->QueryIntValue(v) : VEXA_QUERY_NO_ATTRIBUTE;
+}
+
+int VexaElement::QueryDoubleAttribute(const char* name, double* v) const {
+    const VexaAttribute* attribute = attributeSet.Find(name);
+    return attribute ? attribute->QueryDoubleValue(v) : VEXA_QUERY_NO_ATTRIBUTE;
+}
+
+void VexaElement::SetAttribute(const char* name, const char* v) {
+    if (VexaAttribute* attribute = attributeSet.Find(name)) {
+        attribute->SetValue(v);
+        return;
+    }
+    attributeSet.Add(new VexaAttribute(name, v));
+}
+
+void VexaElement::SetAttribute(const char* name, int v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%d", v);
+    SetAttribute(name, buf);
+}
+
+void VexaElement::RemoveAttribute(const char* name) {
+    if (VexaAttribute* attribute = attributeSet.Find(name)) {
+        attributeSet.Remove(attribute);
+        delete attribute;
+    }
+}
+
+VexaNode* VexaElement::Clone() const {
+    std::unique_ptr<VexaElement> copy(new VexaElement(""));
+    CopyNodeTo(copy.get());
+    // The source's names are unique already, so each copy is appended
+    // without looking it up again.
+    for (const VexaAttribute* a = FirstAttribute(); a; a = a->Next()) {
+        copy->attributeSet.Append(new VexaAttribute(a->Name(), a->Value()));
+    }
+    for (const VexaNode* child = firstChild; child; child = child->next) {
+        if (VexaNode* childCopy = child->Clone()) copy->LinkEndChild(childCopy);
+    }
+    return copy.release();
+}
+
+void VexaElement::Print(FILE* file, int depth) const {
+    Writer w(file);
+    PrintNode(*this, depth, w);
+}
+
+void VexaElement::StreamOut(std::ostream* out) const {
+    Writer w(out);
+    StreamNode(*this, w);
+}
+
+// ----------------------------------------------------------- leaf kinds
+
+VexaComment::VexaComment() : VexaNode(COMMENT) {}
+VexaComment::~VexaComment() {}
+
+VexaNode* VexaComment::Clone() const {
+    VexaComment* copy = new VexaComment();
+    CopyNodeTo(copy);
+    return copy;
+}
+
+void VexaComment::Print(FILE* file, int depth) const {
+    Writer w(file);
+    PrintNode(*this, depth, w);
+}
+
+void VexaComment::StreamOut(std::ostream* out) const {
+    Writer w(out);
+    StreamNode(*this, w);
+}
+
+VexaText::VexaText(const char* text) : VexaNode(TEXT) { value = text; }
+VexaText::~VexaText() {}
+
+bool VexaText::Blank() const {
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (!impl::IsSpaceByte(value[i])) return false;
+    }
+    return true;
+}
+
+VexaNode* VexaText::Clone() const {
+    VexaText* copy = new VexaText("");
+    CopyNodeTo(copy);
+    return copy;
+}
+
+void VexaText::Print(FILE* file, int depth) const {
+    Writer w(file);
+    PrintNode(*this, depth, w);
+}
+
+void VexaText::StreamOut(std::ostream* out) const {
+    Writer w(out);
+    StreamNode(*this, w);
+}
+
+VexaDeclaration::VexaDeclaration() : VexaNode(DECLARATION) {}
+
+VexaDeclaration::VexaDeclaration(const char* v, const char* e, const char* s) : VexaNode(DECLARATION) {
+    version = v;
+    encoding = e;
+    standalone = s;
+}
+
+VexaDeclaration::~VexaDeclaration() {}
+
+VexaNode* VexaDeclaration::Clone() const {
+    std::unique_ptr<VexaDeclaration> copy(new VexaDeclaration());
+    CopyNodeTo(copy.get());
+    copy->version = version;
+    copy->encoding = encoding;
+    copy->standalone = standalone;
+    return copy.release();
+}
+
+void VexaDeclaration::Print(FILE* file, int depth) const {
+    Writer w(file);
+    PrintNode(*this, depth, w);
+}
+
+void VexaDeclaration::StreamOut(std::ostream* out) const {
+    Writer w(out);
+    StreamNode(*this, w);
+}
+
+VexaUnknown::VexaUnknown() : VexaNode(UNKNOWN) {}
+VexaUnknown::~VexaUnknown() {}
+
+VexaNode* VexaUnknown::Clone() const {
+    VexaUnknown* copy = new VexaUnknown();
+    CopyNodeTo(copy);
+    return copy;
+}
+
+void VexaUnknown::Print(FILE* file, int depth) const {
+    Writer w(file);
+    PrintNode(*this, depth, w);
+}
+
+void VexaUnknown::StreamOut(std::ostream* out) const {
+    Writer w(out);
+    StreamNode(*this, w);
+}
+
+// ------------------------------------------------------------ VexaDocument
+
+VexaDocument::VexaDocument()
+    : VexaNode(DOCUMENT),
+      error(false),
+      errorCode(0),
+      tabsize(4),
+      errorLocation(0, 0),
+      maxDepth(impl::kDefaultMaxDepth) {}
+
+VexaDocument::VexaDocument(const char* name)
+    : VexaNode(DOCUMENT),
+      error(false),
+      errorCode(0),
+      tabsize(4),
+      errorLocation(0, 0),
+      maxDepth(impl::kDefaultMaxDepth) {
+    value = name;
+}
+
+VexaDocument::~VexaDocument() {}
+
+void VexaDocument::ClearError() {
+    error = false;
+    errorCode = 0;
+    errorText.clear();
+    errorLocation = VexaCursor(0, 0);
+}
+
+void VexaDocument::SetError(int err, const char* position, VexaParsingData* data) {
+    if (error) return;
+    VEXA_ASSERT(err > 0 && err < VEXA_ERROR_STRING_COUNT);
+    if (err <= 0 || err >= VEXA_ERROR_STRING_COUNT) err = VEXA_ERROR_GENERIC;
+    error = true;
+    errorCode = err;
+    errorText = errorString[err];
+    errorLocation.Clear();
+    if (position && data) {
+        data->Stamp(position);
+        errorLocation = data->Cursor();
+    }
+}
+
+VexaNode* VexaDocument::Clone() const {
+    std::unique_ptr<VexaDocument> copy(new VexaDocument());
+    CopyNodeTo(copy.get());
+    // The whole error state and the settings travel with the copy, so that
+    // it reads the same as its source.
+    copy->error = error;
+    copy->errorCode = errorCode;
+    copy->errorText = errorText;
+    copy->errorLocation = errorLocation;
+    copy->tabsize = tabsize;
+    copy->maxDepth = maxDepth;
+    for (const VexaNode* child = firstChild; child; child = child->next) {
+        if (VexaNode* childCopy = child->Clone()) copy->LinkEndChild(childCopy);
+    }
+    return copy.release();
+}
+
+bool VexaDocument::LoadFile(const char* filename) {
+    const std::string name(filename);  // filename may point into value
+    Clear();
+    location.Clear();
+    value = name;
+    // A failed open must report itself, not an error left from before.
+    ClearError();
+
+    FILE* file = std::fopen(value.c_str(), "rb");
+    if (!file) {
+        SetError(VEXA_ERROR_FILE_OPEN, 0, 0);
+        return false;
+    }
+    std::string data;
+    const bool readOk = ReadWholeFile(file, &data);
+    std::fclose(file);
+    if (!readOk) {
+        SetError(VEXA_ERROR_FILE_OPEN, 0, 0);
+        return false;
+    }
+    if (data.empty()) {
+        SetError(VEXA_ERROR_DOCUMENT_EMPTY, 0, 0);
+        return false;
+    }
+    // The text ends at a zero byte; piece-wise reading dropped the rest of
+    // the line after one, and files that hold one load as they always did.
+    if (std::memchr(data.data(), 0, data.size())) data = DropAfterZeroBytes(data);
+    Parse(data.c_str(), 0);
+    return !error;
+}
+
+bool VexaDocument::LoadFile() {
+    StringToBuffer name(value);
+    if (!name.buffer) return false;
+    return LoadFile(name.buffer);
+}
+
+bool VexaDocument::SaveFile(const char* filename) const {
+    FILE* file = std::fopen(filename, "w");
+    if (!file) return false;
+    bool ok;
+    {
+        Writer w(file);
+        PrintNode(*this, 0, w);
+        ok = w.Flush();
+    }
+    if (std::fflush(file) != 0 || std::ferror(file)) ok = false;
+    if (std::fclose(file) != 0) ok = false;
+    return ok;
+}
+
+bool VexaDocument::SaveFile() const {
+    StringToBuffer name(value);
+    if (!name.buffer) return false;
+    return SaveFile(name.buffer);
+}
+
+void VexaDocument::Print(FILE* file, int depth) const {
+    Writer w(file);
+    PrintNode(*this, depth, w);
+}
+
+void VexaDocument::StreamOut(std::ostream* out) const {
+    Writer w(out);
+    StreamNode(*this, w);
+}
+
+// -------------------------------------------------------------- VexaHandle
+
+namespace {
+
+// The n-th node (from 0) of a walk that starts at first and steps with step.
+template <typename Step>
+VexaNode* NthOf(VexaNode* first, int n, Step step) {
+    VexaNode* node = first;
+    for (int i = 0; node && i < n; ++i) node = step(node);
+    return node;
+}
+
+}  // namespace
+
+VexaHandle VexaHandle::FirstChild() const { return VexaHandle(node ? node->FirstChild() : 0); }
+
+VexaHandle VexaHandle::FirstChild(const char* v) const { return VexaHandle(node ? node->FirstChild(v) : 0); }
+
+VexaHandle VexaHandle::FirstChildElement() const { return VexaHandle(node ? node->FirstChildElement() : 0); }
+
+VexaHandle VexaHandle::FirstChildElement(const char* v) const {
+    return VexaHandle(node ? node->FirstChildElement(v) : 0);
+}
+
+VexaHandle VexaHandle::Child(int index) const {
+    if (!node) return VexaHandle(0);
+    return VexaHandle(NthOf(node->FirstChild(), index, [](VexaNode* n) { return n->NextSibling(); }));
+}
+
+VexaHandle VexaHandle::Child(const char* v, int index) const {
+    if (!node) return VexaHandle(0);
+    return VexaHandle(NthOf(node->FirstChild(v), index, [v](VexaNode* n) { return n->NextSibling(v); }));
+}
+
+VexaHandle VexaHandle::ChildElement(int index) const {
+    if (!node) return VexaHandle(0);
+    return VexaHandle(NthOf(node->FirstChildElement(), index,
+                            [](VexaNode* n) -> VexaNode* { return n->NextSiblingElement(); }));
+}
+
+VexaHandle VexaHandle::ChildElement(const char* v, int index) const {
+    if (!node) return VexaHandle(0);
+    return VexaHandle(NthOf(node->FirstChildElement(v), index,
+                            [v](VexaNode* n) -> VexaNode* { return n->NextSiblingElement(v); }));
+}
+
+VexaElement* VexaHandle::ToElement() const { return node ? node->ToElement() : 0; }
+
+VexaText* VexaHandle::ToText() const { return node ? node->ToText() : 0; }
+
+// ----------------------------------------------------------- free operators
+
+std::ostream& operator<<(std::ostream& out, const VexaNode& base) {
+    base.StreamOut(&out);
+    return out;
+}
+
+std::string& operator<<(std::string& out, const VexaNode& base) {
+    Writer w(&out);
+    StreamNode(base, w);
+    return out;
+}
+
+}  // namespace ORMELA

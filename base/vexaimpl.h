@@ -1,0 +1,62 @@
+// Internals shared by the library's source files. Never installed.
+#ifndef VEXA_IMPL_INCLUDED
+#define VEXA_IMPL_INCLUDED
+
+#include <string>
+
+#include "vexa.h"
+
+namespace ORMELA {
+namespace impl {
+
+// Prints "file:line: failed assertion `text'" to standard error and aborts.
+[[noreturn]] void AssertFail(const char* file, unsigned line, const char* text);
+
+// Nesting limit of a parse or stream read that has no document to ask.
+const int kDefaultMaxDepth = 1000;
+
+// Character classes of the ASCII range; bytes 0x80 to 0xFF are in none.
+enum { kSpace = 1, kAlpha = 2, kDigit = 4, kNamePunct = 8 };
+extern const unsigned char kCharClass[256];
+
+inline bool IsSpaceByte(char c) { return (kCharClass[static_cast<unsigned char>(c)] & kSpace) != 0; }
+inline bool IsAsciiAlpha(char c) { return (kCharClass[static_cast<unsigned char>(c)] & kAlpha) != 0; }
+// Folds ASCII letters to lower case; every other byte folds to itself.
+inline char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+// Decides where a piece of unknown markup ends, one character at a time.
+// Plain markup ends at its first '>'; a DOCTYPE with an internal subset at
+// the '>' after the subset's closing ']' (quotes, comments and processing
+// instructions inside the subset may hold '>' and ']'); a CDATA section at
+// its "]]>". The first character fed is the opening '<'.
+class UnknownScanner {
+public:
+    UnknownScanner() : state(kPrefix), count(0), history(0), quote(0), maybeDoctype(true), maybeCdata(true) {}
+    // Feeds the next character; true when it is the final '>'.
+    bool Feed(char c);
+
+private:
+    enum State { kPrefix, kPlain, kDoctype, kSubset, kQuote, kComment, kPi, kAfterSubset, kCdata };
+    bool EndsWith(const char* tail) const;
+
+    State state;
+    unsigned count;     // characters fed while matching the prefixes
+    unsigned history;   // the last four characters fed, newest in the low byte
+    char quote;         // the quotation mark that opened a literal in the subset
+    bool maybeDoctype;  // prefix still matches "<!DOCTYPE"
+    bool maybeCdata;    // prefix still matches "<![CDATA["
+};
+
+// Escapes str for output and appends it to out.
+void AppendEscaped(const std::string& str, std::string* out);
+
+}  // namespace impl
+}  // namespace ORMELA
+
+#ifdef NDEBUG
+#define VEXA_ASSERT(cond) static_cast<void>(0)
+#else
+#define VEXA_ASSERT(cond) ((cond) ? static_cast<void>(0) : ::ORMELA::impl::AssertFail(__FILE__, __LINE__, #cond))
+#endif
+
+#endif  // VEXA_IMPL_INCLUDED

@@ -1,0 +1,892 @@
+// Lexical layer, locations, node dispatch, the parsers and the stream readers.
+#include <cctype>
+#include <cstring>
+#include <istream>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "vexa.h"
+#include "vexaimpl.h"
+
+namespace ORMELA {
+
+namespace impl {
+
+#define VEXA_S kSpace
+#define VEXA_A kAlpha
+#define VEXA_D kDigit
+#define VEXA_P kNamePunct
+const unsigned char kCharClass[256] = {
+    0, 0, 0, 0, 0, 0, 0, 0, 0, VEXA_S, VEXA_S, VEXA_S, VEXA_S, VEXA_S, 0, 0,  // 0x00
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                          // 0x10
+    VEXA_S, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, VEXA_P, VEXA_P, 0,           // 0x20: - .
+    VEXA_D, VEXA_D, VEXA_D, VEXA_D, VEXA_D, VEXA_D, VEXA_D, VEXA_D,          // 0x30: 0-7
+    VEXA_D, VEXA_D, VEXA_P, 0, 0, 0, 0, 0,                                    // 0x38: 8 9 :
+    0, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A,                // 0x40
+    VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A,           // 0x48
+    VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A,           // 0x50
+    VEXA_A, VEXA_A, VEXA_A, 0, 0, 0, 0, VEXA_P,                               // 0x58: _
+    0, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A,                // 0x60
+    VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A,           // 0x68
+    VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A,           // 0x70
+    VEXA_A, VEXA_A, VEXA_A, 0, 0, 0, 0, 0,                                    // 0x78
+};
+#undef VEXA_S
+#undef VEXA_A
+#undef VEXA_D
+#undef VEXA_P
+
+bool UnknownScanner::EndsWith(const char* tail) const {
+    const size_t n = std::strlen(tail);
+    for (size_t i = 0; i < n; ++i) {
+        const char c = static_cast<char>((history >> (8 * i)) & 0xFF);
+        if (c != tail[n - 1 - i]) return false;
+    }
+    return true;
+}
+
+bool UnknownScanner::Feed(char c) {
+    history = (history << 8) | static_cast<unsigned char>(c);
+    switch (state) {
+        case kPrefix: {
+            static const char doctype[] = "<!DOCTYPE";
+            static const char cdata[] = "<![CDATA[";
+            if (maybeDoctype && c != doctype[count]) maybeDoctype = false;
+            if (maybeCdata && c != cdata[count]) maybeCdata = false;
+            ++count;
+            if (count == sizeof doctype - 1 && maybeDoctype) {
+                state = kDoctype;
+            } else if (count == sizeof cdata - 1 && maybeCdata) {
+                state = kCdata;
+                history = 0;
+            } else if (!maybeDoctype && !maybeCdata) {
+                state = kPlain;
+                return c == '>';
+            }
+            return false;
+        }
+        case kPlain:
+            return c == '>';
+        case kDoctype:
+            if (c == '[') state = kSubset;
+            return c == '>';
+        case kSubset:
+            if (c == '"' || c == '\'') {
+                quote = c;
+                state = kQuote;
+            } else if (c == ']') {
+                state = kAfterSubset;
+            } else if (EndsWith("<!--")) {
+                state = kComment;
+                history = 0;
+            } else if (EndsWith("<?")) {
+                state = kPi;
+                history = 0;
+            }
+            return false;
+        case kQuote:
+            if (c == quote) state = kSubset;
+            return false;
+        case kComment:
+            if (EndsWith("-->")) state = kSubset;
+            return false;
+        case kPi:
+            if (EndsWith("?>")) state = kSubset;
+            return false;
+        case kAfterSubset:
+            return c == '>';
+        case kCdata:
+            return EndsWith("]]>");
+    }
+    return false;
+}
+
+}  // namespace impl
+
+namespace {
+
+using impl::FoldCase;
+using impl::IsAsciiAlpha;
+using impl::IsSpaceByte;
+using impl::kCharClass;
+
+bool condenseWhiteSpaceFlag = true;
+
+bool IsNameStart(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x80) return (kCharClass[u] & impl::kAlpha) || c == '_';
+    return std::isalpha(u) != 0;  // the locale decides beyond ASCII
+}
+
+bool IsNameChar(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x80) return kCharClass[u] != 0 && !(kCharClass[u] & impl::kSpace);
+    return std::isalnum(u) != 0;
+}
+
+// Value of a hexadecimal digit of a short character reference; other
+// characters give what the arithmetic gives, as the reference rules say.
+int HexDigit(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x80 ? IsAsciiAlpha(c) : std::isalpha(u) != 0) return static_cast<unsigned char>(FoldCase(c)) - 0x57;
+    return u - 0x30;
+}
+
+// Whether the text at p is the closing tag "</name>", letter case ignored.
+size_t ClosingTagLength(const char* p, const std::string& name) {
+    if (p[0] != '<' || p[1] != '/') return 0;
+    const char* q = p + 2;
+    for (size_t i = 0; i < name.size(); ++i, ++q) {
+        if (!*q || FoldCase(*q) != FoldCase(name[i])) return 0;
+    }
+    return *q == '>' ? static_cast<size_t>(q + 1 - p) : 0;
+}
+
+void StampNode(VexaParsingData* data, const char* p, VexaCursor* location) {
+    if (data && p) {
+        data->Stamp(p);
+        *location = data->Cursor();
+    }
+}
+
+void Report(VexaDocument* doc, int err, const char* position, VexaParsingData* data) {
+    if (doc) doc->SetError(err, position, data);
+}
+
+// Keeps the parse's nesting count for the life of one element's parse.
+class DepthGuard {
+public:
+    explicit DepthGuard(int* d) : depth(d) { ++*depth; }
+    ~DepthGuard() { --*depth; }
+
+private:
+    DepthGuard(const DepthGuard&);
+    DepthGuard& operator=(const DepthGuard&);
+    int* depth;
+};
+
+// Names already in a start tag, for telling a repeated one quickly. A few
+// names are compared directly; beyond that a hash set keeps it linear.
+class NameIndex {
+public:
+    bool Contains(const VexaAttribute* first, const std::string& name) {
+        if (!seen) {
+            size_t n = 0;
+            for (const VexaAttribute* a = first; a; a = Successor(a)) {
+                if (name == a->Name()) return true;
+                ++n;
+            }
+            if (n < kDirect) return false;
+            seen.reset(new std::unordered_set<std::string_view>());
+            for (const VexaAttribute* a = first; a; a = Successor(a)) seen->insert(a->Name());
+            return false;
+        }
+        return seen->count(name) != 0;
+    }
+    void Added(const VexaAttribute* attribute) {
+        if (seen) seen->insert(attribute->Name());
+    }
+    static const VexaAttribute* Successor(const VexaAttribute* a) { return a->Next(); }
+
+private:
+    static const size_t kDirect = 16;
+    std::unique_ptr<std::unordered_set<std::string_view> > seen;
+};
+
+// Reads from an input stream through its buffer, keeping the stream's
+// flags as peek() and get() would set them.
+class StreamReader {
+public:
+    explicit StreamReader(std::istream* s) : in(s), buf(s->rdbuf()) {}
+    bool Good() const { return in->good(); }
+    // The next character without taking it, or EOF (which sets eofbit).
+    int Peek() {
+        if (!in->good()) return std::char_traits<char>::eof();
+        const int c = buf->sgetc();
+        if (c == std::char_traits<char>::eof()) in->setstate(std::ios::eofbit);
+        return c;
+    }
+    // Takes the next character, or EOF (which sets eofbit and failbit).
+    int Get() {
+        if (!in->good()) {
+            in->setstate(std::ios::failbit);
+            return std::char_traits<char>::eof();
+        }
+        const int c = buf->sbumpc();
+        if (c == std::char_traits<char>::eof()) in->setstate(std::ios::eofbit | std::ios::failbit);
+        return c;
+    }
+
+private:
+    std::istream* in;
+    std::streambuf* buf;
+};
+
+bool IsStreamSpace(int c) { return c != std::char_traits<char>::eof() && IsSpaceByte(static_cast<char>(c)); }
+
+// Collects the rest of unknown markup whose text from start on is already
+// in *tag, up to its final '>' by the same rules as the text parser.
+void CollectUnknown(StreamReader& reader, std::string* tag, size_t start) {
+    impl::UnknownScanner scanner;
+    while (start < tag->size() && IsSpaceByte((*tag)[start])) ++start;
+    for (size_t i = start; i < tag->size(); ++i) {
+        if (scanner.Feed((*tag)[i])) return;
+    }
+    while (reader.Good()) {
+        const int c = reader.Get();
+        if (c == std::char_traits<char>::eof()) return;
+        tag->push_back(static_cast<char>(c));
+        if (scanner.Feed(static_cast<char>(c))) return;
+    }
+}
+
+// Collects up to the first '>', inclusive.
+void CollectToGreater(StreamReader& reader, std::string* tag) {
+    while (reader.Good()) {
+        const int c = reader.Get();
+        if (c == std::char_traits<char>::eof()) return;
+        tag->push_back(static_cast<char>(c));
+        if (c == '>') return;
+    }
+}
+
+// Collects a comment up to its "-->". The closing hyphens must follow the
+// opener's, so "<!-->" does not end the comment, as in the text parser.
+void CollectComment(StreamReader& reader, std::string* tag, size_t start) {
+    while (start < tag->size() && IsSpaceByte((*tag)[start])) ++start;
+    while (reader.Good()) {
+        const int c = reader.Get();
+        if (c == std::char_traits<char>::eof()) return;
+        tag->push_back(static_cast<char>(c));
+        const size_t n = tag->size();
+        if (c == '>' && n - start >= 7 && (*tag)[n - 2] == '-' && (*tag)[n - 3] == '-') return;
+    }
+}
+
+// Collects a run of text up to the next '<'.
+void CollectText(StreamReader& reader, std::string* tag) {
+    while (reader.Good()) {
+        const int c = reader.Peek();
+        if (c == '<' || c == std::char_traits<char>::eof()) return;
+        reader.Get();
+        tag->push_back(static_cast<char>(c));
+    }
+}
+
+// The node kind that markup at p opens, as VexaNode::Identify decides it.
+int KindAt(const char* p) {
+    if (VexaBase::StringEqual(p, "<?xml", true)) return VexaNode::DECLARATION;
+    if (IsAsciiAlpha(p[1]) || p[1] == '_') return VexaNode::ELEMENT;
+    if (VexaBase::StringEqual(p, "<!--", false)) return VexaNode::COMMENT;
+    return VexaNode::UNKNOWN;
+}
+
+void CollectElement(StreamReader& reader, std::string* tag, int depth, int maxDepth);
+
+// Collects the rest of a piece of markup whose start (up to its first '>')
+// is in *tag from start on. False when the piece opens an element nested
+// deeper than maxDepth: collecting stops there and the parse reports it.
+bool CollectPiece(StreamReader& reader, std::string* tag, size_t start, int kind, int depth, int maxDepth) {
+    switch (kind) {
+        case VexaNode::ELEMENT:
+            if (depth > maxDepth) return false;
+            CollectElement(reader, tag, depth, maxDepth);
+            return true;
+        case VexaNode::COMMENT:
+            CollectComment(reader, tag, start);
+            return true;
+        case VexaNode::UNKNOWN:
+            CollectUnknown(reader, tag, start);
+            return true;
+        default:
+            CollectToGreater(reader, tag);
+            return true;
+    }
+}
+
+// Collects an element from just after the start of its start tag: the rest
+// of the start tag, the content and the closing tag. The name in the
+// closing tag is not compared; the parse checks it.
+void CollectElement(StreamReader& reader, std::string* tag, int depth, int maxDepth) {
+    CollectToGreater(reader, tag);
+    const size_t n = tag->size();
+    if (n < 3 || (*tag)[n - 1] != '>') return;
+    if ((*tag)[n - 2] == '/') return;  // an empty element is complete
+
+    for (;;) {
+        // White space, then text up to the next markup.
+        while (reader.Good() && IsStreamSpace(reader.Peek())) tag->push_back(static_cast<char>(reader.Get()));
+        if (reader.Good() && reader.Peek() != '<') {
+            CollectText(reader, tag);
+            continue;
+        }
+        if (!reader.Good()) return;
+
+        // A piece of markup: up to its first '>'. The first character after
+        // the '<' that is not white space tells a closing tag.
+        const size_t start = tag->size();
+        bool closing = false;
+        bool firstFound = false;
+        for (;;) {
+            const int c = reader.Peek();
+            if (!reader.Good()) return;
+            if (c == '>') break;
+            reader.Get();
+            tag->push_back(static_cast<char>(c));
+            if (!firstFound && c != '<' && !IsStreamSpace(c)) {
+                firstFound = true;
+                closing = c == '/';
+            }
+        }
+        if (closing) {
+            tag->push_back(static_cast<char>(reader.Get()));
+            return;
+        }
+        if (!CollectPiece(reader, tag, start, KindAt(tag->c_str() + start), depth + 1, maxDepth)) return;
+    }
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ lexical layer
+
+const VexaBase::Entity VexaBase::entity[5] = {
+    {"&amp;", 5, '&'}, {"&lt;", 4, '<'}, {"&gt;", 4, '>'}, {"&quot;", 6, '\"'}, {"&apos;", 6, '\''},
+};
+
+void VexaBase::SetCondenseWhiteSpace(bool condense) { condenseWhiteSpaceFlag = condense; }
+
+bool VexaBase::IsWhiteSpaceCondensed() { return condenseWhiteSpaceFlag; }
+
+bool VexaBase::IsWhiteSpace(char c) { return IsSpaceByte(c); }
+
+const char* VexaBase::SkipWhiteSpace(const char* p) {
+    if (!p || !*p) return 0;
+    while (IsSpaceByte(*p)) ++p;
+    return p;
+}
+
+bool VexaBase::StringEqual(const char* p, const char* tag, bool exactCase) {
+    if (!p || !*p) return false;
+    if (FoldCase(*p) != FoldCase(*tag)) return false;
+    if (exactCase) {
+        while (*tag && *p == *tag) {
+            ++p;
+            ++tag;
+        }
+    } else {
+        while (*tag && FoldCase(*p) == FoldCase(*tag)) {
+            ++p;
+            ++tag;
+        }
+    }
+    return *tag == 0;
+}
+
+const char* VexaBase::ReadName(const char* p, std::string* name) {
+    name->clear();
+    VEXA_ASSERT(p);
+    if (!p || !*p || !IsNameStart(*p)) return 0;
+    const char* start = p;
+    while (IsNameChar(*p)) ++p;
+    name->assign(start, static_cast<size_t>(p - start));
+    return p;
+}
+
+const char* VexaBase::GetEntity(const char* p, char* value) {
+    if (p[0] == '&' && p[1] == '#' && p[2] == 'x' && p[3] && p[4] && (p[4] == ';' || p[5] == ';')) {
+        if (p[4] == ';') {
+            *value = static_cast<char>(HexDigit(p[3]));
+            return p + 5;
+        }
+        *value = static_cast<char>((HexDigit(p[3]) * 16 + HexDigit(p[4])) & 0xFF);
+        return p + 6;
+    }
+    for (int i = 0; i < 5; ++i) {
+        VEXA_ASSERT(std::strlen(entity[i].str) == entity[i].strLength);
+        if (std::strncmp(entity[i].str, p, entity[i].strLength) == 0) {
+            *value = entity[i].chr;
+            return p + entity[i].strLength;
+        }
+    }
+    *value = *p;
+    return p + 1;
+}
+
+const char* VexaBase::ReadText(const char* p, std::string* text, bool trimWhiteSpace, const char* endTag,
+                               bool exactCase) {
+    text->clear();
+    const bool condense = trimWhiteSpace && condenseWhiteSpaceFlag;
+    if (condense) {
+        p = SkipWhiteSpace(p);
+    }
+    if (!p) return 0;
+    const size_t endLength = std::strlen(endTag);
+    // Characters at which the plain run stops and a closer look is needed:
+    // both letter cases of the delimiter's first character, '&' and the end.
+    const char endLower = FoldCase(endTag[0]);
+    const char endUpper = (endLower >= 'a' && endLower <= 'z') ? static_cast<char>(endLower - ('a' - 'A')) : endLower;
+    bool pending = false;
+    for (;;) {
+        const char* run = p;
+        if (condense) {
+            while (*p && *p != '&' && *p != endLower && *p != endUpper && !IsSpaceByte(*p)) ++p;
+        } else {
+            while (*p && *p != '&' && *p != endLower && *p != endUpper) ++p;
+        }
+        if (p != run) {
+            if (pending) {
+                text->push_back(' ');
+                pending = false;
+            }
+            text->append(run, static_cast<size_t>(p - run));
+        }
+        if (!*p) return 0;
+        if (StringEqual(p, endTag, exactCase)) return p + endLength;
+        if (condense && IsSpaceByte(*p)) {
+            pending = true;
+            ++p;
+            continue;
+        }
+        if (pending) {
+            text->push_back(' ');
+            pending = false;
+        }
+        if (*p == '&') {
+            char c;
+            p = GetEntity(p, &c);
+            text->push_back(c);
+        } else {
+            text->push_back(*p);
+            ++p;
+        }
+    }
+}
+
+// ---------------------------------------------------------- locations
+
+VexaParsingData::VexaParsingData(const char* start, int tabSize, int row, int col)
+    : cursor(row, col), stamp(start), tabsize(tabSize), depth(0) {
+    VEXA_ASSERT(start);
+}
+
+void VexaParsingData::Stamp(const char* p) {
+    VEXA_ASSERT(p);
+    if (tabsize <= 0 || !p) return;
+    VEXA_ASSERT(stamp);
+    const char* const now = p;
+    int row = cursor.row;
+    int col = cursor.col;
+    p = stamp;
+    while (p < now) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        switch (c) {
+            case 0:
+                return;  // never past the end of the text
+            case '\r':
+                ++row;
+                col = 0;
+                ++p;
+                if (*p == '\n') ++p;
+                break;
+            case '\n':
+                ++row;
+                col = 0;
+                ++p;
+                if (*p == '\r') ++p;
+                break;
+            case '\t':
+                col = (col / tabsize + 1) * tabsize;
+                ++p;
+                break;
+            default: {
+                // A run of ordinary characters moves the column at once.
+                const char* start = p;
+                ++p;
+                while (p < now && static_cast<unsigned char>(*p) > '\r') ++p;
+                col += static_cast<int>(p - start);
+                break;
+            }
+        }
+    }
+    cursor.row = row;
+    cursor.col = col;
+    stamp = p;
+    VEXA_ASSERT(cursor.row >= -1);
+    VEXA_ASSERT(cursor.col >= -1);
+}
+
+// ------------------------------------------------------------ stream scanning
+
+bool VexaBase::StreamWhiteSpace(std::istream* in, std::string* tag) {
+    StreamReader reader(in);
+    for (;;) {
+        if (!reader.Good()) return false;
+        const int c = reader.Peek();
+        if (!IsStreamSpace(c)) return true;
+        reader.Get();
+        tag->push_back(static_cast<char>(c));
+    }
+}
+
+bool VexaBase::StreamTo(std::istream* in, int stop, std::string* tag) {
+    StreamReader reader(in);
+    for (;;) {
+        if (!reader.Good()) return false;
+        const int c = reader.Peek();
+        if (c == std::char_traits<char>::eof()) return false;
+        if (c == stop) return true;
+        reader.Get();
+        tag->push_back(static_cast<char>(c));
+    }
+}
+
+// ------------------------------------------------------------ node dispatch
+
+VexaNode* VexaNode::Identify(const char* p) {
+    p = SkipWhiteSpace(p);
+    if (!p || !*p || *p != '<') return 0;
+    VexaDocument* doc = GetDocument();
+    VexaNode* node = 0;
+    switch (KindAt(p)) {
+        case DECLARATION:
+            node = new VexaDeclaration();
+            break;
+        case ELEMENT:
+            node = new VexaElement("");
+            break;
+        case COMMENT:
+            node = new VexaComment();
+            break;
+        default:
+            node = new VexaUnknown();
+            break;
+    }
+    if (!node) {
+        Report(doc, VEXA_ERROR_OUT_OF_MEMORY, 0, 0);
+        return 0;
+    }
+    node->parent = this;
+    return node;
+}
+
+// ------------------------------------------------------------ leaf parsers
+
+const char* VexaText::Parse(const char* p, VexaParsingData* data) {
+    value.clear();
+    StampNode(data, p, &location);
+    const char* end = ReadText(p, &value, true, "<", false);
+    return end ? end - 1 : 0;
+}
+
+const char* VexaComment::Parse(const char* p, VexaParsingData* data) {
+    VexaDocument* doc = GetDocument();
+    value.clear();
+    p = SkipWhiteSpace(p);
+    StampNode(data, p, &location);
+    if (!StringEqual(p, "<!--", false)) {
+        Report(doc, VEXA_ERROR_COMMENT, p, data);
+        return 0;
+    }
+    return ReadText(p + 4, &value, false, "-->", false);
+}
+
+const char* VexaUnknown::Parse(const char* p, VexaParsingData* data) {
+    VexaDocument* doc = GetDocument();
+    p = SkipWhiteSpace(p);
+    StampNode(data, p, &location);
+    if (!p || *p != '<') {
+        Report(doc, VEXA_ERROR_UNKNOWN, p, data);
+        return 0;
+    }
+    value.clear();
+    impl::UnknownScanner scanner;
+    scanner.Feed(*p);
+    const char* start = ++p;
+    for (; *p; ++p) {
+        if (scanner.Feed(*p)) {
+            value.assign(start, static_cast<size_t>(p - start));
+            return p + 1;
+        }
+    }
+    value.assign(start, static_cast<size_t>(p - start));
+    return p;
+}
+
+const char* VexaDeclaration::Parse(const char* p, VexaParsingData* data) {
+    p = SkipWhiteSpace(p);
+    VexaDocument* doc = GetDocument();
+    if (!p || !*p || !StringEqual(p, "<?xml", true)) {
+        Report(doc, VEXA_ERROR_DECLARATION, 0, 0);
+        return 0;
+    }
+    StampNode(data, p, &location);
+    p += 5;
+    version.clear();
+    encoding.clear();
+    standalone.clear();
+    for (;;) {
+        if (!*p) return 0;
+        if (*p == '>') return p + 1;
+        p = SkipWhiteSpace(p);
+        std::string* field = 0;
+        if (StringEqual(p, "version", true)) {
+            field = &version;
+        } else if (StringEqual(p, "encoding", true)) {
+            field = &encoding;
+        } else if (StringEqual(p, "standalone", true)) {
+            field = &standalone;
+        }
+        if (field) {
+            VexaAttribute attribute;
+            p = attribute.Parse(p, data);
+            if (!p) return 0;
+            *field = attribute.Value();
+        } else {
+            while (*p && *p != '>' && !IsSpaceByte(*p)) ++p;
+        }
+    }
+}
+
+const char* VexaAttribute::Parse(const char* p, VexaParsingData* data) {
+    p = SkipWhiteSpace(p);
+    if (!p || !*p) return 0;
+    StampNode(data, p, &location);
+    const char* const nameStart = p;
+    p = ReadName(p, &name);
+    if (!p || !*p) {
+        Report(document, VEXA_ERROR_ATTRIBUTES, nameStart, data);
+        return 0;
+    }
+    p = SkipWhiteSpace(p);
+    if (!p || *p != '=') {
+        Report(document, VEXA_ERROR_ATTRIBUTES, p, data);
+        return 0;
+    }
+    p = SkipWhiteSpace(p + 1);
+    if (!p) {
+        Report(document, VEXA_ERROR_ATTRIBUTES, 0, 0);
+        return 0;
+    }
+    if (!*p) {
+        Report(document, VEXA_ERROR_ATTRIBUTES, p, data);
+        return 0;
+    }
+    if (*p == '\'' || *p == '"') {
+        const char end[2] = {*p, 0};
+        return ReadText(p + 1, &value, false, end, false);
+    }
+    const char* start = p;
+    while (*p && !IsSpaceByte(*p) && *p != '/' && *p != '>') ++p;
+    value.assign(start, static_cast<size_t>(p - start));
+    return p;
+}
+
+// ------------------------------------------------------------ elements
+
+const char* VexaElement::Parse(const char* p, VexaParsingData* data) {
+    p = SkipWhiteSpace(p);
+    VexaDocument* doc = GetDocument();
+    if (!p || !*p) {
+        Report(doc, VEXA_ERROR_ELEMENT, 0, 0);
+        return 0;
+    }
+    // Without tracking, a tracker that is switched off still counts the
+    // nesting; its locations stay unset, as with none.
+    VexaParsingData untracked(p, 0, -1, -1);
+    if (!data) data = &untracked;
+
+    StampNode(data, p, &location);
+    if (*p != '<') {
+        Report(doc, VEXA_ERROR_ELEMENT, p, data);
+        return 0;
+    }
+    if (data->depth >= (doc ? doc->MaxDepth() : impl::kDefaultMaxDepth)) {
+        Report(doc, VEXA_ERROR_DEPTH, p, data);
+        return 0;
+    }
+    DepthGuard nesting(&data->depth);
+
+    const char* const nameStart = SkipWhiteSpace(p + 1);
+    if (!nameStart) {
+        Report(doc, VEXA_ERROR_ELEMENT_NAME, 0, 0);
+        return 0;
+    }
+    p = ReadName(nameStart, &value);
+    if (!p || !*p) {
+        Report(doc, VEXA_ERROR_ELEMENT_NAME, nameStart, data);
+        return 0;
+    }
+    return ParseStartTag(p, data, doc);
+}
+
+const char* VexaElement::ParseStartTag(const char* p, VexaParsingData* data, VexaDocument* doc) {
+    NameIndex names;
+    for (;;) {
+        const char* const before = p;
+        p = SkipWhiteSpace(p);
+        if (!p || !*p) {
+            Report(doc, VEXA_ERROR_ATTRIBUTES, before, data);
+            return 0;
+        }
+        if (*p == '/') {
+            if (p[1] == '>') return p + 2;
+            Report(doc, VEXA_ERROR_EMPTY_TAG, p + 1, data);
+            return 0;
+        }
+        if (*p == '>') {
+            p = ReadValue(p + 1, data);
+            if (!p) return 0;
+            if (!*p) {
+                // Only white space after the content: truncated like any other.
+                Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
+                return 0;
+            }
+            const size_t closing = ClosingTagLength(p, value);
+            if (closing) return p + closing;
+            Report(doc, VEXA_ERROR_END_TAG, p, data);
+            return 0;
+        }
+
+        const char* const attributeStart = p;
+        std::unique_ptr<VexaAttribute> attribute(new VexaAttribute());
+        attribute->document = doc;
+        p = attribute->Parse(p, data);
+        if (!p || !*p) {
+            Report(doc, VEXA_ERROR_ELEMENT, attributeStart, data);
+            return 0;
+        }
+        if (names.Contains(attributeSet.First(), attribute->name)) {
+            // A repeated name: the first keeps its place and takes the later
+            // value, and the parse fails rather than stop silently.
+            attributeSet.Find(attribute->Name())->value.swap(attribute->value);
+            Report(doc, VEXA_ERROR_ATTRIBUTES, attributeStart, data);
+            return 0;
+        }
+        // Appended directly: the name was just checked.
+        VexaAttribute* added = attribute.release();
+        attributeSet.Append(added);
+        names.Added(added);
+    }
+}
+
+const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
+    VexaDocument* doc = GetDocument();
+    p = SkipWhiteSpace(p);
+    if (!p) {
+        Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
+        return 0;
+    }
+    while (p && *p) {
+        if (*p != '<') {
+            std::unique_ptr<VexaText> text(new VexaText(""));
+            p = text->Parse(p, data);
+            if (!text->Blank()) LinkEndChild(text.release());
+        } else {
+            if (p[1] == '/') return p;
+            std::unique_ptr<VexaNode> node(Identify(p));
+            if (!node) return 0;
+            p = node->Parse(p, data);
+            LinkEndChild(node.release());
+        }
+        p = SkipWhiteSpace(p);
+        if (!p) {
+            Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
+            return 0;
+        }
+    }
+    return p;
+}
+
+// ------------------------------------------------------------ documents
+
+const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
+    ClearError();
+    // A UTF-8 byte order mark is not content.
+    if (p && static_cast<unsigned char>(p[0]) == 0xEF && static_cast<unsigned char>(p[1]) == 0xBB &&
+        static_cast<unsigned char>(p[2]) == 0xBF) {
+        p += 3;
+    }
+    if (!p || !*p) {
+        SetError(VEXA_ERROR_DOCUMENT_EMPTY, 0, 0);
+        return 0;
+    }
+    location = data ? data->Cursor() : VexaCursor(0, 0);
+    VexaParsingData tracker(p, tabsize, location.row, location.col);
+    p = SkipWhiteSpace(p);
+    while (p && *p) {
+        std::unique_ptr<VexaNode> node(Identify(p));
+        if (!node) break;
+        p = node->Parse(p, &tracker);
+        LinkEndChild(node.release());
+        p = SkipWhiteSpace(p);
+    }
+    return p;
+}
+
+// ------------------------------------------------------------ stream input
+
+void VexaText::StreamIn(std::istream* in, std::string* tag) {
+    StreamReader reader(in);
+    CollectText(reader, tag);
+}
+
+void VexaComment::StreamIn(std::istream* in, std::string* tag) {
+    StreamReader reader(in);
+    CollectComment(reader, tag, tag->size());
+}
+
+void VexaUnknown::StreamIn(std::istream* in, std::string* tag) {
+    StreamReader reader(in);
+    CollectUnknown(reader, tag, tag->size());
+}
+
+void VexaDeclaration::StreamIn(std::istream* in, std::string* tag) {
+    StreamReader reader(in);
+    CollectToGreater(reader, tag);
+}
+
+void VexaElement::StreamIn(std::istream* in, std::string* tag) {
+    StreamReader reader(in);
+    const VexaDocument* doc = GetDocument();
+    CollectElement(reader, tag, 1, doc ? doc->MaxDepth() : impl::kDefaultMaxDepth);
+}
+
+void VexaDocument::StreamIn(std::istream* in, std::string* tag) {
+    if (!StreamTo(in, '<', tag)) {
+        SetError(VEXA_ERROR_EMPTY_TAG, 0, 0);
+        return;
+    }
+    StreamReader reader(in);
+    while (reader.Good()) {
+        const size_t start = tag->size();
+        while (reader.Good()) {
+            const int c = reader.Peek();
+            if (c == '>' || c == std::char_traits<char>::eof()) break;
+            reader.Get();
+            tag->push_back(static_cast<char>(c));
+        }
+        if (!reader.Good()) break;
+        const char* piece = SkipWhiteSpace(tag->c_str() + start);
+        if (!piece || *piece != '<') {
+            SetError(VEXA_ERROR_GENERIC, 0, 0);
+            return;
+        }
+        const int kind = KindAt(piece);
+        CollectPiece(reader, tag, start, kind, 1, maxDepth);
+        if (kind == ELEMENT) return;
+    }
+    SetError(VEXA_ERROR_GENERIC, 0, 0);
+}
+
+std::istream& operator>>(std::istream& in, VexaNode& base) {
+    std::string text;
+    text.reserve(8000);
+    base.StreamIn(&in, &text);
+    base.Parse(text.c_str(), 0);
+    return in;
+}
+
+}  // namespace ORMELA
