@@ -496,6 +496,7 @@ public:
 // columns, walking forward only.
 class VEXA_API VexaParsingData {
     friend class VexaElement;
+    friend class VexaDocument;
 
 public:
     // Tracking that starts at start with the given row and column; a tab
@@ -506,12 +507,15 @@ public:
     void Stamp(const char* now);
     // Row and column of the last stamped position.
     const VexaCursor& Cursor() const { return cursor; }
+    // The document whose parse this tracks, or null.
+    VexaDocument* Document() const { return document; }
 
 private:
     VexaCursor cursor;
     const char* stamp;
     int tabsize;
     int depth;
+    VexaDocument* document;
 };
 
 // The root of a tree: holds the top-level nodes and the error state.

@@ -1,5 +1,6 @@
 // Lexical layer, locations, node dispatch, the parsers and the stream readers.
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <istream>
 #include <memory>
@@ -126,6 +127,34 @@ bool IsNameChar(char c) {
     return std::isalnum(u) != 0;
 }
 
+// Bytes that end a plain run of character data, for the delimiters the
+// parsers use: the end of the text, '&', the delimiter and, when condensing,
+// white space.
+struct StopTables {
+    unsigned char table[6][256];
+    StopTables() {
+        const char delimiters[3] = {'<', '"', '\''};
+        for (int d = 0; d < 3; ++d) {
+            for (int condense = 0; condense < 2; ++condense) {
+                unsigned char* t = table[d * 2 + condense];
+                for (int c = 0; c < 256; ++c) {
+                    t[c] = (c == 0 || c == '&' || c == static_cast<unsigned char>(delimiters[d]) ||
+                            (condense && IsSpaceByte(static_cast<char>(c))))
+                               ? 1
+                               : 0;
+                }
+            }
+        }
+    }
+};
+const StopTables kStops;
+
+const unsigned char* StopTableFor(char lower, char upper, bool condense) {
+    if (lower != upper) return 0;
+    const int d = lower == '<' ? 0 : lower == '"' ? 1 : lower == '\'' ? 2 : -1;
+    return d < 0 ? 0 : kStops.table[d * 2 + (condense ? 1 : 0)];
+}
+
 // Value of a hexadecimal digit of a short character reference; other
 // characters give what the arithmetic gives, as the reference rules say.
 int HexDigit(char c) {
@@ -149,6 +178,12 @@ void StampNode(VexaParsingData* data, const char* p, VexaCursor* location) {
         data->Stamp(p);
         *location = data->Cursor();
     }
+}
+
+// The document that receives a node's errors. Within a document's parse the
+// tracker knows it, which spares a walk up the tree for every node.
+VexaDocument* DocumentOf(const VexaNode* node, const VexaParsingData* data) {
+    return data && data->Document() ? data->Document() : node->GetDocument();
 }
 
 void Report(VexaDocument* doc, int err, const char* position, VexaParsingData* data) {
@@ -277,7 +312,7 @@ void CollectText(StreamReader& reader, std::string* tag) {
 
 // The node kind that markup at p opens, as VexaNode::Identify decides it.
 int KindAt(const char* p) {
-    if (VexaBase::StringEqual(p, "<?xml", true)) return VexaNode::DECLARATION;
+    if (p[1] == '?' && VexaBase::StringEqual(p, "<?xml", true)) return VexaNode::DECLARATION;
     if (IsAsciiAlpha(p[1]) || p[1] == '_') return VexaNode::ELEMENT;
     if (VexaBase::StringEqual(p, "<!--", false)) return VexaNode::COMMENT;
     return VexaNode::UNKNOWN;
@@ -428,10 +463,13 @@ const char* VexaBase::ReadText(const char* p, std::string* text, bool trimWhiteS
     // both letter cases of the delimiter's first character, '&' and the end.
     const char endLower = FoldCase(endTag[0]);
     const char endUpper = (endLower >= 'a' && endLower <= 'z') ? static_cast<char>(endLower - ('a' - 'A')) : endLower;
+    const unsigned char* stops = StopTableFor(endLower, endUpper, condense);
     bool pending = false;
     for (;;) {
         const char* run = p;
-        if (condense) {
+        if (stops) {
+            while (!stops[static_cast<unsigned char>(*p)]) ++p;
+        } else if (condense) {
             while (*p && *p != '&' && *p != endLower && *p != endUpper && !IsSpaceByte(*p)) ++p;
         } else {
             while (*p && *p != '&' && *p != endLower && *p != endUpper) ++p;
@@ -444,7 +482,9 @@ const char* VexaBase::ReadText(const char* p, std::string* text, bool trimWhiteS
             text->append(run, static_cast<size_t>(p - run));
         }
         if (!*p) return 0;
-        if (StringEqual(p, endTag, exactCase)) return p + endLength;
+        if (endLength == 1 && !exactCase ? (*p == endLower || *p == endUpper) : StringEqual(p, endTag, exactCase)) {
+            return p + endLength;
+        }
         if (condense && IsSpaceByte(*p)) {
             pending = true;
             ++p;
@@ -468,7 +508,7 @@ const char* VexaBase::ReadText(const char* p, std::string* text, bool trimWhiteS
 // ---------------------------------------------------------- locations
 
 VexaParsingData::VexaParsingData(const char* start, int tabSize, int row, int col)
-    : cursor(row, col), stamp(start), tabsize(tabSize), depth(0) {
+    : cursor(row, col), stamp(start), tabsize(tabSize), depth(0), document(0) {
     VEXA_ASSERT(start);
 }
 
@@ -502,9 +542,17 @@ void VexaParsingData::Stamp(const char* p) {
                 ++p;
                 break;
             default: {
-                // A run of ordinary characters moves the column at once.
+                // A run of ordinary characters moves the column at once;
+                // eight bytes at a time while none of them is below 0x0E.
                 const char* start = p;
                 ++p;
+                while (now - p >= 8) {
+                    std::uint64_t word;
+                    std::memcpy(&word, p, 8);
+                    const std::uint64_t low = 0x0101010101010101ULL;
+                    if (((word - low * 0x0E) & ~word & (low * 0x80)) != 0) break;
+                    p += 8;
+                }
                 while (p < now && static_cast<unsigned char>(*p) > '\r') ++p;
                 col += static_cast<int>(p - start);
                 break;
@@ -548,7 +596,6 @@ bool VexaBase::StreamTo(std::istream* in, int stop, std::string* tag) {
 VexaNode* VexaNode::Identify(const char* p) {
     p = SkipWhiteSpace(p);
     if (!p || !*p || *p != '<') return 0;
-    VexaDocument* doc = GetDocument();
     VexaNode* node = 0;
     switch (KindAt(p)) {
         case DECLARATION:
@@ -565,7 +612,7 @@ VexaNode* VexaNode::Identify(const char* p) {
             break;
     }
     if (!node) {
-        Report(doc, VEXA_ERROR_OUT_OF_MEMORY, 0, 0);
+        Report(GetDocument(), VEXA_ERROR_OUT_OF_MEMORY, 0, 0);
         return 0;
     }
     node->parent = this;
@@ -582,7 +629,7 @@ const char* VexaText::Parse(const char* p, VexaParsingData* data) {
 }
 
 const char* VexaComment::Parse(const char* p, VexaParsingData* data) {
-    VexaDocument* doc = GetDocument();
+    VexaDocument* doc = DocumentOf(this, data);
     value.clear();
     p = SkipWhiteSpace(p);
     StampNode(data, p, &location);
@@ -594,7 +641,7 @@ const char* VexaComment::Parse(const char* p, VexaParsingData* data) {
 }
 
 const char* VexaUnknown::Parse(const char* p, VexaParsingData* data) {
-    VexaDocument* doc = GetDocument();
+    VexaDocument* doc = DocumentOf(this, data);
     p = SkipWhiteSpace(p);
     StampNode(data, p, &location);
     if (!p || *p != '<') {
@@ -617,7 +664,7 @@ const char* VexaUnknown::Parse(const char* p, VexaParsingData* data) {
 
 const char* VexaDeclaration::Parse(const char* p, VexaParsingData* data) {
     p = SkipWhiteSpace(p);
-    VexaDocument* doc = GetDocument();
+    VexaDocument* doc = DocumentOf(this, data);
     if (!p || !*p || !StringEqual(p, "<?xml", true)) {
         Report(doc, VEXA_ERROR_DECLARATION, 0, 0);
         return 0;
@@ -688,7 +735,7 @@ const char* VexaAttribute::Parse(const char* p, VexaParsingData* data) {
 
 const char* VexaElement::Parse(const char* p, VexaParsingData* data) {
     p = SkipWhiteSpace(p);
-    VexaDocument* doc = GetDocument();
+    VexaDocument* doc = DocumentOf(this, data);
     if (!p || !*p) {
         Report(doc, VEXA_ERROR_ELEMENT, 0, 0);
         return 0;
@@ -696,6 +743,7 @@ const char* VexaElement::Parse(const char* p, VexaParsingData* data) {
     // Without tracking, a tracker that is switched off still counts the
     // nesting; its locations stay unset, as with none.
     VexaParsingData untracked(p, 0, -1, -1);
+    untracked.document = doc;
     if (!data) data = &untracked;
 
     StampNode(data, p, &location);
@@ -773,7 +821,7 @@ const char* VexaElement::ParseStartTag(const char* p, VexaParsingData* data, Vex
 }
 
 const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
-    VexaDocument* doc = GetDocument();
+    VexaDocument* doc = DocumentOf(this, data);
     p = SkipWhiteSpace(p);
     if (!p) {
         Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
@@ -815,6 +863,7 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
     }
     location = data ? data->Cursor() : VexaCursor(0, 0);
     VexaParsingData tracker(p, tabsize, location.row, location.col);
+    tracker.document = this;
     p = SkipWhiteSpace(p);
     while (p && *p) {
         std::unique_ptr<VexaNode> node(Identify(p));
