@@ -332,20 +332,21 @@ std::string DropAfterZeroBytes(const std::string& data) {
     return result;
 }
 
-// Reads the whole of an open file. The size, where the file can tell it,
-// only reserves room: pipes and devices are read to their end as well.
+// Reads the whole of an open file: one read of the size the file reports,
+// then to the end, so that pipes and devices, which report none, are read
+// whole as well.
 bool ReadWholeFile(FILE* file, std::string* data) {
     if (std::fseek(file, 0, SEEK_END) == 0) {
         const long size = std::ftell(file);
-        if (size > 0) data->reserve(static_cast<size_t>(size) + 1);
         std::rewind(file);
+        if (size > 0) {
+            data->resize(static_cast<size_t>(size));
+            data->resize(std::fread(&(*data)[0], 1, data->size(), file));
+        }
     }
-    char chunk[65536];
-    for (;;) {
-        const size_t got = std::fread(chunk, 1, sizeof chunk, file);
-        data->append(chunk, got);
-        if (got < sizeof chunk) break;
-    }
+    char chunk[16384];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) data->append(chunk, got);
     return !std::ferror(file);
 }
 

@@ -230,6 +230,20 @@ private:
     std::unique_ptr<std::unordered_set<std::string_view> > seen;
 };
 
+// The get area of a stream buffer. Its accessors are protected; pointers to
+// them taken through a derived class may be applied to any stream buffer.
+struct GetArea : std::streambuf {
+    static char* Begin(std::streambuf* b) { return (b->*(&GetArea::gptr))(); }
+    static char* End(std::streambuf* b) { return (b->*(&GetArea::egptr))(); }
+    static void Skip(std::streambuf* b, size_t n) {
+        while (n > 0) {
+            const int step = n > 0x40000000 ? 0x40000000 : static_cast<int>(n);
+            (b->*(&GetArea::gbump))(step);
+            n -= static_cast<size_t>(step);
+        }
+    }
+};
+
 // Reads from an input stream through its buffer, keeping the stream's
 // flags as peek() and get() would set them.
 class StreamReader {
@@ -253,13 +267,48 @@ public:
         if (c == std::char_traits<char>::eof()) in->setstate(std::ios::eofbit | std::ios::failbit);
         return c;
     }
+    // Appends characters up to, not including, the first c with stop[c]
+    // set. True when that character is next; false when the stream ended
+    // (as a peek would find it) or was not good. Whole runs are copied out
+    // of the buffer at once.
+    bool TakeUntil(const unsigned char* stop, std::string* tag) {
+        for (;;) {
+            const int c = Peek();
+            if (c == std::char_traits<char>::eof()) return false;
+            if (stop[static_cast<unsigned char>(c)]) return true;
+            const char* begin = GetArea::Begin(buf);
+            const char* end = GetArea::End(buf);
+            if (begin == end) {  // an unbuffered stream: one at a time
+                buf->sbumpc();
+                tag->push_back(static_cast<char>(c));
+                continue;
+            }
+            const char* q = begin;
+            while (q < end && !stop[static_cast<unsigned char>(*q)]) ++q;
+            tag->append(begin, static_cast<size_t>(q - begin));
+            GetArea::Skip(buf, static_cast<size_t>(q - begin));
+        }
+    }
 
 private:
     std::istream* in;
     std::streambuf* buf;
 };
 
-bool IsStreamSpace(int c) { return c != std::char_traits<char>::eof() && IsSpaceByte(static_cast<char>(c)); }
+// Stop sets for StreamReader::TakeUntil.
+struct StreamStops {
+    unsigned char less[256];
+    unsigned char greater[256];
+    unsigned char nonSpace[256];
+    StreamStops() {
+        for (int c = 0; c < 256; ++c) {
+            less[c] = c == '<';
+            greater[c] = c == '>';
+            nonSpace[c] = !IsSpaceByte(static_cast<char>(c));
+        }
+    }
+};
+const StreamStops kStreamStops;
 
 // Collects the rest of unknown markup whose text from start on is already
 // in *tag, up to its final '>' by the same rules as the text parser.
@@ -279,36 +328,33 @@ void CollectUnknown(StreamReader& reader, std::string* tag, size_t start) {
 
 // Collects up to the first '>', inclusive.
 void CollectToGreater(StreamReader& reader, std::string* tag) {
-    while (reader.Good()) {
-        const int c = reader.Get();
-        if (c == std::char_traits<char>::eof()) return;
-        tag->push_back(static_cast<char>(c));
-        if (c == '>') return;
+    if (!reader.Good()) return;
+    if (!reader.TakeUntil(kStreamStops.greater, tag)) {
+        // Nothing more: a get at the end marks the stream as a get would.
+        reader.Get();
+        return;
     }
+    tag->push_back(static_cast<char>(reader.Get()));
 }
 
 // Collects a comment up to its "-->". The closing hyphens must follow the
 // opener's, so "<!-->" does not end the comment, as in the text parser.
 void CollectComment(StreamReader& reader, std::string* tag, size_t start) {
     while (start < tag->size() && IsSpaceByte((*tag)[start])) ++start;
-    while (reader.Good()) {
-        const int c = reader.Get();
-        if (c == std::char_traits<char>::eof()) return;
-        tag->push_back(static_cast<char>(c));
+    for (;;) {
+        CollectToGreater(reader, tag);
         const size_t n = tag->size();
-        if (c == '>' && n - start >= 7 && (*tag)[n - 2] == '-' && (*tag)[n - 3] == '-') return;
+        if (!reader.Good() && (n == 0 || (*tag)[n - 1] != '>')) return;
+        if (n - start >= 7 && (*tag)[n - 2] == '-' && (*tag)[n - 3] == '-') return;
+        if (!reader.Good()) return;
     }
 }
 
 // Collects a run of text up to the next '<'.
-void CollectText(StreamReader& reader, std::string* tag) {
-    while (reader.Good()) {
-        const int c = reader.Peek();
-        if (c == '<' || c == std::char_traits<char>::eof()) return;
-        reader.Get();
-        tag->push_back(static_cast<char>(c));
-    }
-}
+void CollectText(StreamReader& reader, std::string* tag) { reader.TakeUntil(kStreamStops.less, tag); }
+
+// Collects white space.
+void CollectSpace(StreamReader& reader, std::string* tag) { reader.TakeUntil(kStreamStops.nonSpace, tag); }
 
 // The node kind that markup at p opens, as VexaNode::Identify decides it.
 int KindAt(const char* p) {
@@ -352,7 +398,7 @@ void CollectElement(StreamReader& reader, std::string* tag, int depth, int maxDe
 
     for (;;) {
         // White space, then text up to the next markup.
-        while (reader.Good() && IsStreamSpace(reader.Peek())) tag->push_back(static_cast<char>(reader.Get()));
+        CollectSpace(reader, tag);
         if (reader.Good() && reader.Peek() != '<') {
             CollectText(reader, tag);
             continue;
@@ -362,17 +408,13 @@ void CollectElement(StreamReader& reader, std::string* tag, int depth, int maxDe
         // A piece of markup: up to its first '>'. The first character after
         // the '<' that is not white space tells a closing tag.
         const size_t start = tag->size();
+        if (!reader.TakeUntil(kStreamStops.greater, tag)) return;
         bool closing = false;
-        bool firstFound = false;
-        for (;;) {
-            const int c = reader.Peek();
-            if (!reader.Good()) return;
-            if (c == '>') break;
-            reader.Get();
-            tag->push_back(static_cast<char>(c));
-            if (!firstFound && c != '<' && !IsStreamSpace(c)) {
-                firstFound = true;
+        for (size_t i = start; i < tag->size(); ++i) {
+            const char c = (*tag)[i];
+            if (c != '<' && !IsSpaceByte(c)) {
                 closing = c == '/';
+                break;
             }
         }
         if (closing) {
@@ -569,14 +611,10 @@ void VexaParsingData::Stamp(const char* p) {
 // ------------------------------------------------------------ stream scanning
 
 bool VexaBase::StreamWhiteSpace(std::istream* in, std::string* tag) {
+    if (!in->good()) return false;
     StreamReader reader(in);
-    for (;;) {
-        if (!reader.Good()) return false;
-        const int c = reader.Peek();
-        if (!IsStreamSpace(c)) return true;
-        reader.Get();
-        tag->push_back(static_cast<char>(c));
-    }
+    CollectSpace(reader, tag);
+    return true;
 }
 
 bool VexaBase::StreamTo(std::istream* in, int stop, std::string* tag) {
@@ -911,13 +949,7 @@ void VexaDocument::StreamIn(std::istream* in, std::string* tag) {
     StreamReader reader(in);
     while (reader.Good()) {
         const size_t start = tag->size();
-        while (reader.Good()) {
-            const int c = reader.Peek();
-            if (c == '>' || c == std::char_traits<char>::eof()) break;
-            reader.Get();
-            tag->push_back(static_cast<char>(c));
-        }
-        if (!reader.Good()) break;
+        if (!reader.TakeUntil(kStreamStops.greater, tag)) break;
         const char* piece = SkipWhiteSpace(tag->c_str() + start);
         if (!piece || *piece != '<') {
             SetError(VEXA_ERROR_GENERIC, 0, 0);
