@@ -819,9 +819,9 @@ VexaComment::VexaComment() : VexaNode(COMMENT) {}
 VexaComment::~VexaComment() {}
 
 VexaNode* VexaComment::Clone() const {
-    VexaComment* copy = new VexaComment();
-    CopyNodeTo(copy);
-    return copy;
+    std::unique_ptr<VexaComment> copy(new VexaComment());  // CopyNodeTo may run out of memory
+    CopyNodeTo(copy.get());
+    return copy.release();
 }
 
 void VexaComment::Print(FILE* file, int depth) const {
@@ -845,9 +845,9 @@ bool VexaText::Blank() const {
 }
 
 VexaNode* VexaText::Clone() const {
-    VexaText* copy = new VexaText("");
-    CopyNodeTo(copy);
-    return copy;
+    std::unique_ptr<VexaText> copy(new VexaText(""));  // CopyNodeTo may run out of memory
+    CopyNodeTo(copy.get());
+    return copy.release();
 }
 
 void VexaText::Print(FILE* file, int depth) const {
@@ -893,9 +893,9 @@ VexaUnknown::VexaUnknown() : VexaNode(UNKNOWN) {}
 VexaUnknown::~VexaUnknown() {}
 
 VexaNode* VexaUnknown::Clone() const {
-    VexaUnknown* copy = new VexaUnknown();
-    CopyNodeTo(copy);
-    return copy;
+    std::unique_ptr<VexaUnknown> copy(new VexaUnknown());  // CopyNodeTo may run out of memory
+    CopyNodeTo(copy.get());
+    return copy.release();
 }
 
 void VexaUnknown::Print(FILE* file, int depth) const {
@@ -982,7 +982,13 @@ bool VexaDocument::LoadFile(const char* filename) {
         return false;
     }
     std::string data;
-    const bool readOk = ReadWholeFile(file, &data);
+    bool readOk;
+    try {
+        readOk = ReadWholeFile(file, &data);
+    } catch (...) {
+        std::fclose(file);  // running out of memory must not leak the file
+        throw;
+    }
     std::fclose(file);
     if (!readOk) {
         SetError(VEXA_ERROR_FILE_OPEN, 0, 0);
@@ -1009,10 +1015,13 @@ bool VexaDocument::SaveFile(const char* filename) const {
     FILE* file = std::fopen(filename, "w");
     if (!file) return false;
     bool ok;
-    {
+    try {
         Writer w(file);
         PrintNode(*this, 0, w);
         ok = w.Flush();
+    } catch (...) {
+        std::fclose(file);  // running out of memory must not leak the file
+        throw;
     }
     if (std::fflush(file) != 0 || std::ferror(file)) ok = false;
     if (std::fclose(file) != 0) ok = false;

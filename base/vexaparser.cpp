@@ -364,7 +364,7 @@ int KindAt(const char* p) {
     return VexaNode::UNKNOWN;
 }
 
-void CollectElement(StreamReader& reader, std::string* tag, int depth, int maxDepth);
+bool CollectElement(StreamReader& reader, std::string* tag, int depth, int maxDepth);
 
 // Collects the rest of a piece of markup whose start (up to its first '>')
 // is in *tag from start on. False when the piece opens an element nested
@@ -373,8 +373,7 @@ bool CollectPiece(StreamReader& reader, std::string* tag, size_t start, int kind
     switch (kind) {
         case VexaNode::ELEMENT:
             if (depth > maxDepth) return false;
-            CollectElement(reader, tag, depth, maxDepth);
-            return true;
+            return CollectElement(reader, tag, depth, maxDepth);
         case VexaNode::COMMENT:
             CollectComment(reader, tag, start);
             return true;
@@ -389,12 +388,13 @@ bool CollectPiece(StreamReader& reader, std::string* tag, size_t start, int kind
 
 // Collects an element from just after the start of its start tag: the rest
 // of the start tag, the content and the closing tag. The name in the
-// closing tag is not compared; the parse checks it.
-void CollectElement(StreamReader& reader, std::string* tag, int depth, int maxDepth) {
+// closing tag is not compared; the parse checks it. False when a nested
+// element passed the nesting limit: every level then stops at once.
+bool CollectElement(StreamReader& reader, std::string* tag, int depth, int maxDepth) {
     CollectToGreater(reader, tag);
     const size_t n = tag->size();
-    if (n < 3 || (*tag)[n - 1] != '>') return;
-    if ((*tag)[n - 2] == '/') return;  // an empty element is complete
+    if (n < 3 || (*tag)[n - 1] != '>') return true;
+    if ((*tag)[n - 2] == '/') return true;  // an empty element is complete
 
     for (;;) {
         // White space, then text up to the next markup.
@@ -403,12 +403,12 @@ void CollectElement(StreamReader& reader, std::string* tag, int depth, int maxDe
             CollectText(reader, tag);
             continue;
         }
-        if (!reader.Good()) return;
+        if (!reader.Good()) return true;
 
         // A piece of markup: up to its first '>'. The first character after
         // the '<' that is not white space tells a closing tag.
         const size_t start = tag->size();
-        if (!reader.TakeUntil(kStreamStops.greater, tag)) return;
+        if (!reader.TakeUntil(kStreamStops.greater, tag)) return true;
         bool closing = false;
         for (size_t i = start; i < tag->size(); ++i) {
             const char c = (*tag)[i];
@@ -419,9 +419,9 @@ void CollectElement(StreamReader& reader, std::string* tag, int depth, int maxDe
         }
         if (closing) {
             tag->push_back(static_cast<char>(reader.Get()));
-            return;
+            return true;
         }
-        if (!CollectPiece(reader, tag, start, KindAt(tag->c_str() + start), depth + 1, maxDepth)) return;
+        if (!CollectPiece(reader, tag, start, KindAt(tag->c_str() + start), depth + 1, maxDepth)) return false;
     }
 }
 
