@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# Runs the whole benchmark: installs the peer parsers when missing, builds
+# vexa_bench in release mode, writes the generated inputs into a temporary
+# directory, finds the real inputs that Debian packages installed, and prints
+# the throughput table, the memory table, the growth table and the
+# instruction counts.
+#
+#   bench/run.sh               everything (about 20 minutes on 2 cores)
+#   bench/run.sh --quick       a smoke run: small inputs, few and short measurements
+#   bench/run.sh --callgrind   only the instruction counts and Vexa's parse profile
+#   bench/run.sh --no-callgrind   everything but the instruction counts
+#   bench/run.sh --no-install  never call apt-get
+#
+# VEXA_BUILD_DIR names the build directory (default build-bench/), JOBS the
+# build parallelism (default 2).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${VEXA_BUILD_DIR:-$root/build-bench}
+jobs=${JOBS:-2}
+
+quick=0
+timing=1
+callgrind=1
+install=1
+for arg in "$@"; do
+    case "$arg" in
+        --quick) quick=1 ;;
+        --callgrind) timing=0; callgrind=1 ;;
+        --no-callgrind) callgrind=0 ;;
+        --no-install) install=0 ;;
+        *) echo "usage: bench/run.sh [--quick] [--callgrind|--no-callgrind] [--no-install]" >&2; exit 2 ;;
+    esac
+done
+
+# ------------------------------------------------------------------ peers
+
+peers=(libpugixml-dev librapidxml-dev libxml2-dev libexpat1-dev)
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+if command -v dpkg-query >/dev/null; then
+    missing=()
+    for pkg in "${peers[@]}"; do installed "$pkg" || missing+=("$pkg"); done
+    if [ ${#missing[@]} -gt 0 ] && [ "$install" = 1 ]; then
+        sudo=()
+        if [ "$(id -u)" -ne 0 ]; then
+            if command -v sudo >/dev/null && sudo -n true 2>/dev/null; then sudo=(sudo -n); else sudo=(none); fi
+        fi
+        if [ "${sudo[0]:-}" = none ]; then
+            echo "not root: cannot install ${missing[*]}; those peers are skipped"
+        else
+            echo "installing the peers: ${missing[*]}"
+            export DEBIAN_FRONTEND=noninteractive
+            if ! "${sudo[@]}" apt-get install -y -q "${missing[@]}" >/dev/null; then
+                "${sudo[@]}" apt-get update -q >/dev/null || true
+                "${sudo[@]}" apt-get install -y -q "${missing[@]}" >/dev/null ||
+                    echo "could not install ${missing[*]}; those peers are skipped"
+            fi
+        fi
+    fi
+fi
+
+# ------------------------------------------------------------------ build
+
+# Configured again on every run, so that peers installed just now are found.
+if [ -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVEXA_BUILD_BENCH=ON >/dev/null
+else
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVEXA_BUILD_BENCH=ON -DVEXA_BUILD_TESTS=OFF \
+        -DVEXA_BUILD_EXAMPLES=OFF -DVEXA_BUILD_TOOLS=OFF >/dev/null
+fi
+cmake --build "$build" -j "$jobs" --target vexa_bench >/dev/null
+bin=$build/bench/vexa_bench
+
+# ------------------------------------------------------------------ inputs
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/vexa-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+if [ "$quick" = 1 ]; then scale=0.1; scale2=0.2; quickflag=--quick; else scale=1; scale2=2; quickflag=; fi
+"$bin" --gen "$work/gen" --scale "$scale"
+generated=("$work/gen/records.xml" "$work/gen/text.xml" "$work/gen/attrs.xml" "$work/gen/deep.xml")
+
+# Real files from Debian packages, each content once.
+declare -A wanted=(
+    [shared-mime-info]='/mime/packages/freedesktop\.org\.xml$'
+    [iso-codes]='/xml/iso-codes/[^/]*\.xml$'
+    [xkb-data]='/xkb/rules/[^/]*\.xml$'
+)
+candidates=()
+for pkg in shared-mime-info iso-codes xkb-data; do
+    if ! command -v dpkg >/dev/null || ! installed "$pkg"; then
+        echo "package $pkg is not installed: its files are skipped"
+        continue
+    fi
+    while IFS= read -r f; do
+        if [ -f "$f" ] && [ ! -L "$f" ] && [ -s "$f" ]; then candidates+=("$f"); fi
+    done < <(dpkg -L "$pkg" | grep -E "${wanted[$pkg]}" | sort)
+done
+real=()
+if [ ${#candidates[@]} -gt 0 ]; then
+    while IFS= read -r f; do real+=("$f"); done < <(md5sum "${candidates[@]}" | awk '!seen[$1]++ { print $2 }')
+fi
+
+# ------------------------------------------------------------------ run
+
+echo "Vexa benchmark on $(nproc) cores, $(uname -srm); load average $(cut -d' ' -f1-3 /proc/loadavg)"
+"$bin" --peers | awk '{ printf "%s%s", (NR > 1 ? ", " : "peers: "), $1 ($2 == "yes" ? "" : " (missing)") } END { print "" }'
+
+if [ "$timing" = 1 ]; then
+    "$bin" $quickflag --real "${real[@]}" --generated "${generated[@]}"
+
+    largest=$(ls -S "${real[@]}" "${generated[@]}" | head -n 1)
+    "$bin" --memory "$largest"
+
+    "$bin" --gen "$work/gen2" --scale "$scale2"
+    pairs=()
+    for name in records text attrs deep; do pairs+=("$work/gen/$name.xml" "$work/gen2/$name.xml"); done
+    "$bin" --growth $quickflag "${pairs[@]}"
+    rm -rf "$work/gen2"
+fi
+
+if [ "$callgrind" = 1 ]; then
+    if ! command -v valgrind >/dev/null; then
+        echo "valgrind is not installed: instruction counts skipped"
+    else
+        "$bin" --callgrind "${real[@]}" "${generated[@]}"
+
+        # Where Vexa's instructions go, on the largest real file (else the records).
+        target=$(ls -S "${real[@]}" 2>/dev/null | head -n 1 || true)
+        [ -n "$target" ] || target=$work/gen/records.xml
+        valgrind --tool=callgrind --instr-atstart=no --collect-atstart=no \
+            --callgrind-out-file="$work/profile" "$bin" --one vexa "$target" >/dev/null 2>&1 || true
+        if [ -f "$work/profile.1" ] && command -v callgrind_annotate >/dev/null; then
+            echo
+            echo "== Vexa's parse of $(basename "$target") by function (self instructions, top 15)"
+            callgrind_annotate "$work/profile.1" 2>/dev/null |
+                awk '/PROGRAM TOTALS/ { print; next } /file:function/ { on = 1; getline; next } on && NF { print }' |
+                head -n 16 | sed -E 's/\(char const\*[^)]*\)/(...)/g; s/std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> >/std::string/g' |
+                cut -c1-150
+        fi
+    fi
+fi

@@ -1,0 +1,43 @@
+// Parse of a buffer. The first byte picks the tab size (low four bits, less
+// two, so that zero and negative sizes come up), the white-space flag (bit
+// 4) and a small nesting limit (bit 5); the rest is the text.
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "fuzz_util.h"
+
+using namespace vexafuzz;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    CondenseFlag flag((data[0] & 0x10) == 0);
+    const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+    const char* const start = text.c_str();
+
+    VexaDocument doc;
+    doc.SetTabSize((data[0] & 0x0F) - 2);
+    if (data[0] & 0x20) doc.SetMaxDepth(3);
+    const char* end = doc.Parse(start);
+    VEXA_FUZZ_CHECK(!end || (end >= start && end <= start + std::strlen(start)));
+    CheckTree(&doc);
+    if (doc.Error()) {
+        VEXA_FUZZ_CHECK(doc.ErrorCode() > VEXA_ERROR_NONE && doc.ErrorCode() < VEXA_ERROR_STRING_COUNT);
+        VEXA_FUZZ_CHECK(*doc.ErrorText() != 0);
+        VEXA_FUZZ_CHECK(doc.ErrorRow() >= -1 && doc.ErrorCol() >= -1);
+    } else {
+        VEXA_FUZZ_CHECK(doc.ErrorCode() == VEXA_ERROR_NONE && *doc.ErrorText() == 0);
+    }
+
+    // Whatever was built can be written and copied.
+    const std::string compact = Compact(doc);
+    const std::string printed = Printed(doc);
+    std::unique_ptr<VexaNode> copy(doc.Clone());
+    CheckTree(copy.get());
+    // Clone copies values up to a zero byte, which "&#x0;" can put there.
+    const std::string dump = Dump(doc, true);
+    VEXA_FUZZ_CHECK(Dump(*copy) == dump);
+    if (dump == Dump(doc)) VEXA_FUZZ_CHECK(Compact(*copy) == compact && Printed(*copy) == printed);
+    return 0;
+}

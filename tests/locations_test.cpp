@@ -1,0 +1,89 @@
+// Rows and columns: the tracker on its own, and the location every parsed
+// node and attribute carries.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "test_util.h"
+#include "vexa.h"
+
+using namespace ORMELA;
+
+namespace {
+
+// "K row:col" for each node (K its kind's initial, X a declaration) and
+// "@ row:col" for each attribute, in document order.
+void Collect(const VexaNode& node, std::string* out) {
+    static const char kinds[] = "DECUTX";
+    *out += kinds[node.Type()] + std::to_string(node.Row()) + ":" + std::to_string(node.Column()) + " ";
+    if (const VexaElement* e = node.ToElement()) {
+        for (const VexaAttribute* a = e->FirstAttribute(); a; a = a->Next()) {
+            *out += "@" + std::to_string(a->Row()) + ":" + std::to_string(a->Column()) + " ";
+        }
+    }
+    for (const VexaNode* c = node.FirstChild(); c; c = c->NextSibling()) Collect(*c, out);
+}
+
+std::string Locations(const VexaDocument& doc) {
+    std::string out;
+    Collect(doc, &out);
+    return out;
+}
+
+TEST(Locations, Stamp) {
+    const struct {
+        const char* text;
+        int tabsize, at, row, col;
+    } cases[] = {{"ab\tc", 4, 3, 0, 4},     {"ab\tc", 8, 3, 0, 8},  {"abcd\tx", 4, 5, 0, 8}, {"abcdefg\tx", 4, 8, 0, 8},
+                 {"x\r\ny", 4, 3, 1, 0},    {"x\n\ry", 4, 3, 1, 0}, {"x\r\ry", 4, 3, 2, 0},  {"x\n\ny", 4, 3, 2, 0},
+                 {"\xC3\xA9z", 4, 2, 0, 2}, {"a\tb", 0, 2, 0, 0},   {"a\0b", 4, 2, 0, 0}};
+    for (const auto& c : cases) {
+        VexaParsingData data(c.text, c.tabsize, 0, 0);
+        data.Stamp(c.text + c.at);
+        EXPECT_EQ(c.row, data.Cursor().row) << c.text;
+        EXPECT_EQ(c.col, data.Cursor().col) << c.text;
+    }
+    // A line break whose second half is the target is crossed whole, and
+    // the cursor never moves back.
+    const char* text = "a\r\nbc";
+    VexaParsingData data(text, 4, 2, 5);
+    data.Stamp(text + 2);
+    data.Stamp(text + 3);
+    EXPECT_EQ(3, data.Cursor().row);
+    EXPECT_EQ(0, data.Cursor().col);
+    data.Stamp(text + 4);
+    data.Stamp(text + 1);
+    EXPECT_EQ(3, data.Cursor().row);
+    EXPECT_EQ(1, data.Cursor().col);
+}
+
+TEST(Locations, EveryNodeAndAttribute) {
+    const char* const mixed = "<a b='1'\tc='2'>\n\t<x/>\r\n<!--c-->\n\r<?xml version='1'?>\r\r<!D>\n\ntext</a>";
+    const struct {
+        const char* text;
+        int tabsize;
+        const char* locations;
+    } cases[] = {{mixed, 4, "D0:0 E0:0 @0:3 @0:12 E1:4 C2:0 X3:0 U5:0 T7:0 "},
+                 {mixed, 8, "D0:0 E0:0 @0:3 @0:16 E1:8 C2:0 X3:0 U5:0 T7:0 "},
+                 {mixed, 0, "D0:0 E0:0 @0:0 @0:0 E0:0 C0:0 X0:0 U0:0 T0:0 "},
+                 {"<a>\t x<b\n\n  k = 'v'/></a>", 4, "D0:0 E0:0 T0:5 E0:6 @2:2 "},
+                 {"\xEF\xBB\xBF<?xml version='1'?>\n<r/>", 4, "D0:0 X0:0 E1:0 "},
+                 {"  \n <r> caf\xC3\xA9 <!-- --></r>", 4, "D0:0 E1:1 T1:5 C1:11 "}};
+    for (const auto& c : cases) {
+        VexaDocument doc;
+        doc.SetTabSize(c.tabsize);
+        doc.Parse(c.text);
+        EXPECT_FALSE(doc.Error()) << c.text;
+        EXPECT_EQ(c.locations, Locations(doc)) << c.text;
+    }
+}
+
+TEST(Locations, ParseContinuesTheCallersCount) {
+    const char* text = "<a/>\n\t<b/>";
+    VexaParsingData start(text, 4, 3, 7);
+    VexaDocument doc;
+    doc.Parse(text, &start);
+    EXPECT_EQ("D3:7 E3:7 E4:4 ", Locations(doc));
+}
+
+}  // namespace

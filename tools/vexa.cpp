@@ -1,0 +1,412 @@
+// vexa: checks, reformats and counts XML files. Built on the public API only.
+#include <vexa.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+using namespace ORMELA;
+
+namespace {
+
+// Exit statuses, as xmlwf and xmllint use them.
+enum { kOk = 0, kBadDocument = 1, kUsage = 2 };
+
+const char kUsageText[] =
+    "usage: vexa [OPTIONS] COMMAND [FILE...]\n"
+    "\n"
+    "Commands:\n"
+    "  check FILE...    report the errors of each file as FILE:ROW:COL: error: MESSAGE\n"
+    "  format [FILE]    write the file in indented form\n"
+    "  compact [FILE]   write the file in compact form, on one line\n"
+    "  stats FILE...    count the nodes of each file and time its load\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help           show this help, or a command's help after its name\n"
+    "  --version            show the version\n"
+    "  --tab-size N         columns between tab stops when counting locations (default 4)\n"
+    "  --keep-white-space   keep text white space as written instead of condensing it\n"
+    "  --max-depth N        deepest element nesting to accept (default 1000)\n"
+    "\n"
+    "A FILE of '-', or no FILE, reads standard input. Rows and columns count from 1.\n"
+    "Exit status: 0 when every file is good, 1 when one is not, 2 for a usage or I/O problem.\n";
+
+struct Command {
+    const char* name;
+    const char* usage;
+};
+
+const Command kCommands[] = {
+    {"check",
+     "usage: vexa check [-v] FILE...\n"
+     "Loads each file and prints FILE:ROW:COL: error: MESSAGE on standard error for a bad one,\n"
+     "and FILE:ROW:COL: warning: ... where the parse stopped early at text it could not read.\n"
+     "  -v, --verbose   also print FILE: ok for each good file\n"},
+    {"format",
+     "usage: vexa format [-o OUT] [FILE]\n"
+     "Writes the document in indented form, one element per line, to standard output.\n"
+     "  -o OUT   save to the file OUT instead\n"},
+    {"compact",
+     "usage: vexa compact [FILE]\n"
+     "Writes the document in compact form, on one line, to standard output.\n"},
+    {"stats",
+     "usage: vexa stats [--json] FILE...\n"
+     "Counts elements, attributes, text, comments, declarations and unknown nodes,\n"
+     "finds the deepest element nesting and times the load of each file.\n"
+     "  --json   print a JSON array with one object per file\n"},
+};
+
+struct Options {
+    const Command* command = nullptr;
+    std::vector<std::string> files;
+    std::string output;  // -o; empty means standard output
+    int tabSize = 4;
+    int maxDepth = 1000;
+    bool keepWhiteSpace = false;
+    bool verbose = false;
+    bool json = false;
+    bool help = false;
+    bool version = false;
+};
+
+// One line on standard error; usage problems and I/O failures all end here.
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "vexa: %s\n", message.c_str());
+    return kUsage;
+}
+
+const Command* FindCommand(const std::string& name) {
+    for (const Command& command : kCommands) {
+        if (name == command.name) return &command;
+    }
+    return nullptr;
+}
+
+// Reads a whole decimal number in [low, high]; false for anything else.
+bool ParseNumber(const std::string& text, int low, int high, int* out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || value < low || value > high) return false;
+    *out = static_cast<int>(value);
+    return true;
+}
+
+// Options without a value, and the field each one sets.
+const struct {
+    const char* name;
+    bool Options::*field;
+} kFlags[] = {
+    {"-h", &Options::help},
+    {"--help", &Options::help},
+    {"--version", &Options::version},
+    {"-v", &Options::verbose},
+    {"--verbose", &Options::verbose},
+    {"--json", &Options::json},
+    {"--keep-white-space", &Options::keepWhiteSpace},
+};
+
+bool Reject(std::string* error, const std::string& message) {
+    *error = message;
+    return false;
+}
+
+// Fills *options from the command line; on a usage error returns false with
+// the message in *error. Options may come before or after the command.
+bool ParseArguments(int argc, char** argv, Options* options, std::string* error) {
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string original = argv[i];
+        std::string arg = original;
+        if (optionsEnded || arg == "-" || arg[0] != '-') {
+            if (options->command || optionsEnded) {
+                options->files.push_back(arg);
+            } else if (!(options->command = FindCommand(arg))) {
+                return Reject(error, "unknown command '" + arg + "'");
+            }
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        bool isFlag = false;
+        for (const auto& flag : kFlags) {
+            if (arg == flag.name) {
+                options->*flag.field = true;
+                isFlag = true;
+            }
+        }
+        if (isFlag) continue;
+
+        // The value comes after '=' in the same argument, or as the next one.
+        std::string value;
+        const size_t equals = arg.find('=');
+        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+            arg.erase(equals);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        }
+        if (arg == "--tab-size") {
+            if (!ParseNumber(value, 0, 256, &options->tabSize)) {
+                return Reject(error, "--tab-size needs a number from 0 to 256");
+            }
+        } else if (arg == "--max-depth") {
+            // Parsing and printing recurse once per level; the bound keeps an
+            // 8 MiB stack safe even in a sanitized debug build.
+            if (!ParseNumber(value, 1, 2000, &options->maxDepth)) {
+                return Reject(error, "--max-depth needs a number from 1 to 2000");
+            }
+        } else if (arg == "-o" || arg == "--output") {
+            if (value.empty()) return Reject(error, "-o needs a file name");
+            options->output = value;
+        } else {
+            return Reject(error, "unknown option '" + original + "'");
+        }
+    }
+    return true;
+}
+
+// Options that belong to one command only.
+bool CheckOptionsFit(const Options& options, std::string* error) {
+    const std::string name = options.command->name;
+    if (options.verbose && name != "check") *error = "-v is an option of 'check'";
+    if (options.json && name != "stats") *error = "--json is an option of 'stats'";
+    if (!options.output.empty() && name != "format") *error = "-o is an option of 'format'";
+    if ((name == "format" || name == "compact") && options.files.size() > 1) {
+        *error = "'" + name + "' takes one FILE at most";
+    }
+    return error->empty();
+}
+
+// A file read whole into memory; name is what messages call it.
+struct Input {
+    std::string name;
+    std::string text;
+};
+
+// Reads path, or standard input for "-". Prints one line and returns false on failure.
+bool ReadInput(const std::string& path, Input* input) {
+    const bool useStdin = path == "-";
+    input->name = useStdin ? "<stdin>" : path;
+    input->text.clear();
+    FILE* file = useStdin ? stdin : std::fopen(path.c_str(), "rb");
+    if (!file) {
+        const int openErrno = errno;
+        Fail("cannot open '" + path + "': " + std::strerror(openErrno));
+        return false;
+    }
+    char buffer[65536];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) input->text.append(buffer, got);
+    const bool failed = std::ferror(file) != 0;
+    const int readErrno = errno;
+    if (!useStdin) std::fclose(file);
+    if (failed) {
+        Fail("cannot read '" + input->name + "': " + std::strerror(readErrno));
+        return false;
+    }
+    return true;
+}
+
+// Parses the input into doc with the chosen settings. Returns where the
+// parse stopped, as VexaDocument::Parse does.
+const char* ParseInput(const Input& input, const Options& options, VexaDocument* doc) {
+    doc->SetTabSize(options.tabSize);
+    doc->SetMaxDepth(options.maxDepth);
+    return doc->Parse(input.text.c_str());
+}
+
+// Prints the document's error, or a warning when the parse stopped before
+// the end of the text without recording one. Returns true for a good document.
+bool Diagnose(const Input& input, const VexaDocument& doc, const char* stop, int tabSize) {
+    if (doc.Error()) {
+        if (doc.ErrorRow() >= 0) {
+            std::fprintf(stderr, "%s:%d:%d: error: %s\n", input.name.c_str(), doc.ErrorRow() + 1, doc.ErrorCol() + 1,
+                         doc.ErrorText());
+        } else {
+            std::fprintf(stderr, "%s: error: %s\n", input.name.c_str(), doc.ErrorText());
+        }
+        return false;
+    }
+    const char* begin = input.text.c_str();
+    const char* end = begin + input.text.size();
+    // A zero byte ends the parse like the end of the text does; the rest is lost.
+    if (!stop) stop = static_cast<const char*>(std::memchr(begin, '\0', input.text.size()));
+    if (stop && stop < end) {
+        VexaParsingData where(begin, tabSize, 0, 0);
+        where.Stamp(stop);
+        std::fprintf(stderr, "%s:%d:%d: warning: %s; the rest of the file is ignored\n", input.name.c_str(),
+                     where.Cursor().row + 1, where.Cursor().col + 1,
+                     *stop ? "parse stopped at text outside any element" : "parse stopped at a zero byte");
+    }
+    return true;
+}
+
+int RunCheck(const Options& options) {
+    int status = kOk;
+    for (const std::string& path : options.files) {
+        Input input;
+        if (!ReadInput(path, &input)) {
+            status = kUsage;
+            continue;
+        }
+        VexaDocument doc;
+        const char* stop = ParseInput(input, options, &doc);
+        if (!Diagnose(input, doc, stop, options.tabSize)) {
+            if (status == kOk) status = kBadDocument;
+        } else if (options.verbose) {
+            std::printf("%s: ok\n", input.name.c_str());
+        }
+    }
+    return status;
+}
+
+// format and compact: one document in, one document out.
+int RunWrite(const Options& options, bool indented) {
+    Input input;
+    if (!ReadInput(options.files.empty() ? "-" : options.files[0], &input)) return kUsage;
+    VexaDocument doc;
+    const char* stop = ParseInput(input, options, &doc);
+    if (!Diagnose(input, doc, stop, options.tabSize)) return kBadDocument;
+    if (!options.output.empty()) {
+        if (!doc.SaveFile(options.output.c_str())) return Fail("cannot write '" + options.output + "'");
+        return kOk;
+    }
+    if (indented) {
+        doc.Print(stdout, 0);
+    } else {
+        // The document's own compact form ends at its first element; writing
+        // each top-level node keeps whatever follows that element too.
+        for (const VexaNode* node = doc.FirstChild(); node; node = node->NextSibling()) std::cout << *node;
+        std::cout << '\n' << std::flush;
+    }
+    return kOk;
+}
+
+struct Counts {
+    long nodes[VexaNode::DECLARATION + 1] = {};  // indexed by node type
+    long attributes = 0;
+    int depth = 0;  // deepest element nesting; a top-level element is 1
+};
+
+// Walks the tree without recursion: down to the first child, else on to the
+// next sibling of the nearest node that has one.
+Counts CountNodes(const VexaDocument& doc) {
+    Counts counts;
+    int depth = 0;  // element nesting of the current node's parent
+    const VexaNode* node = doc.FirstChild();
+    while (node) {
+        ++counts.nodes[node->Type()];
+        if (const VexaElement* element = node->ToElement()) {
+            if (depth + 1 > counts.depth) counts.depth = depth + 1;
+            for (const VexaAttribute* a = element->FirstAttribute(); a; a = a->Next()) ++counts.attributes;
+        }
+        if (node->FirstChild()) {
+            ++depth;
+            node = node->FirstChild();
+            continue;
+        }
+        while (node != &doc && !node->NextSibling()) {
+            node = node->Parent();
+            --depth;
+        }
+        node = node == &doc ? nullptr : node->NextSibling();
+    }
+    return counts;
+}
+
+// The file name as a JSON string.
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// One file's figures; both forms take the same arguments in the same order.
+const char kStatsText[] =
+    "%s%s\n  status        %s\n  elements      %ld\n  attributes    %ld\n  text          %ld\n"
+    "  comments      %ld\n  declarations  %ld\n  unknown       %ld\n  depth         %d\n  load time     %.3f ms\n";
+const char kStatsJson[] =
+    "%s\n  {\"file\": %s, \"ok\": %s, \"elements\": %ld, \"attributes\": %ld, \"text\": %ld, \"comments\": %ld, "
+    "\"declarations\": %ld, \"unknown\": %ld, \"depth\": %d, \"load_ms\": %.3f}";
+
+int RunStats(const Options& options) {
+    int status = kOk;
+    bool first = true;
+    if (options.json) std::printf("[");
+    for (const std::string& path : options.files) {
+        Input input;
+        const auto start = std::chrono::steady_clock::now();
+        if (!ReadInput(path, &input)) {
+            status = kUsage;
+            continue;
+        }
+        VexaDocument doc;
+        const char* stop = ParseInput(input, options, &doc);
+        const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
+        const bool good = Diagnose(input, doc, stop, options.tabSize);
+        if (!good && status == kOk) status = kBadDocument;
+        // A bad file still shows what was read before the error.
+        const Counts c = CountNodes(doc);
+        const long* n = c.nodes;
+        const char* format = options.json ? kStatsJson : kStatsText;
+        const std::string name = options.json ? JsonString(input.name) : input.name;
+        const char* state = options.json ? (good ? "true" : "false") : (good ? "ok" : "error");
+        std::printf(format, first ? "" : (options.json ? "," : "\n"), name.c_str(), state, n[VexaNode::ELEMENT],
+                    c.attributes, n[VexaNode::TEXT], n[VexaNode::COMMENT], n[VexaNode::DECLARATION],
+                    n[VexaNode::UNKNOWN], c.depth, elapsed.count());
+        first = false;
+    }
+    if (options.json) std::printf("%s]\n", first ? "" : "\n");
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    std::string error;
+    if (!ParseArguments(argc, argv, &options, &error)) return Fail(error + " (see 'vexa --help')");
+    if (options.help) {
+        std::fputs(options.command ? options.command->usage : kUsageText, stdout);
+        return kOk;
+    }
+    if (options.version) {
+        std::printf("vexa %d.%d.%d\n", VEXA_VERSION_MAJOR, VEXA_VERSION_MINOR, VEXA_VERSION_PATCH);
+        return kOk;
+    }
+    if (!options.command) {
+        std::fputs(kUsageText, stderr);
+        return kUsage;
+    }
+    if (!CheckOptionsFit(options, &error)) return Fail(error + " (see 'vexa " + options.command->name + " --help')");
+    if (options.files.empty()) options.files.push_back("-");
+    if (options.keepWhiteSpace) VexaBase::SetCondenseWhiteSpace(false);
+
+    const std::string name = options.command->name;
+    const int status = name == "check"   ? RunCheck(options)
+                       : name == "stats" ? RunStats(options)
+                                         : RunWrite(options, name == "format");
+    // A full disk or a closed pipe must not pass for success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout) return Fail("cannot write standard output");
+    return status;
+}
