@@ -3,7 +3,7 @@
 #define VEXA_VERSION_MAJOR 1
 #define VEXA_VERSION_MINOR 0
 #define VEXA_VERSION_PATCH 0
-// One comparable integer: major * 10000 + minor * 100 + patch.
+/// One comparable integer: major * 10000 + minor * 100 + patch.
 #define VEXA_VERSION (VEXA_VERSION_MAJOR * 10000 + VEXA_VERSION_MINOR * 100 + VEXA_VERSION_PATCH)
 
 #ifndef VEXA_INCLUDED
@@ -39,7 +39,7 @@ class VexaText;
 class VexaDeclaration;
 class VexaParsingData;
 
-// Error codes recorded on a document; ErrorText() gives the message of each.
+/// Error codes recorded on a document; ErrorText() gives the message of each.
 enum {
     VEXA_ERROR_NONE = 0,
     VEXA_ERROR_GENERIC,
@@ -59,37 +59,37 @@ enum {
     VEXA_ERROR_STRING_COUNT
 };
 
-// Results of the numeric attribute queries.
+/// Results of the numeric attribute queries.
 enum { VEXA_QUERY_OK = 0, VEXA_QUERY_NO_ATTRIBUTE, VEXA_QUERY_WRONG_TYPE };
 
-// A zero-based row and column in parsed text; (-1, -1) means "no location".
+/// A zero-based row and column in parsed text; (-1, -1) means "no location".
 struct VexaCursor {
     VexaCursor() : row(-1), col(-1) {}
     VexaCursor(int r, int c) : row(r), col(c) {}
-    // Back to "no location".
+    /// Back to "no location".
     void Clear() { row = col = -1; }
 
     int row;
     int col;
 };
 
-// Root of everything that parses and writes itself: nodes and attributes.
-// Neither nodes nor attributes copy by value; Clone() makes deep copies.
+/// Root of everything that parses and writes itself: nodes and attributes.
+/// Neither nodes nor attributes copy by value; Clone() makes deep copies.
 class VEXA_API VexaBase {
 public:
-    // One row of the entity table: the entity as written and its character.
+    /// One row of the entity table: the entity as written and its character.
     struct Entity {
         const char* str;
         unsigned int strLength;
         char chr;
     };
 
-    // Owns a heap copy of a string, cut at its first zero byte.
+    /// Owns a heap copy of a string, cut at its first zero byte.
     class VEXA_API StringToBuffer {
     public:
         explicit StringToBuffer(const std::string& str);
         ~StringToBuffer();
-        // The copy, or null when it could not be made.
+        /// The copy, or null when it could not be made.
         char* buffer;
 
     private:
@@ -100,61 +100,61 @@ public:
     VexaBase() {}
     virtual ~VexaBase();
 
-    // Write indented XML to an open file; depth is the indentation level.
+    /// Write indented XML to an open file; depth is the indentation level.
     virtual void Print(FILE* file, int depth) const = 0;
-    // Write compact XML to an output stream.
+    /// Write compact XML to an output stream.
     virtual void StreamOut(std::ostream* out) const = 0;
-    // Read this item from the zero-terminated text at p. Returns the position
-    // after it, or null on failure. data tracks locations and may be null.
+    /// Read this item from the zero-terminated text at p. Returns the position
+    /// after it, or null on failure. data tracks locations and may be null.
     virtual const char* Parse(const char* p, VexaParsingData* data) = 0;
 
-    // Zero-based row where this item began in the parsed text (a tab advances
-    // to the next tab stop), or -1 when the item was not parsed.
+    /// Zero-based row where this item began in the parsed text (a tab advances
+    /// to the next tab stop), or -1 when the item was not parsed.
     int Row() const { return location.row; }
-    // Zero-based column of the item's first character, or -1 (see Row()).
+    /// Zero-based column of the item's first character, or -1 (see Row()).
     int Column() const { return location.col; }
 
-    // Whether text content has its white space condensed (true by default):
-    // leading and trailing white space dropped, inner runs made one space.
-    // Change it only while no parse runs; it applies to every document.
+    /// Whether text content has its white space condensed (true by default):
+    /// leading and trailing white space dropped, inner runs made one space.
+    /// Change it only while no parse runs; it applies to every document.
     static void SetCondenseWhiteSpace(bool condense);
-    // The current white-space setting, see SetCondenseWhiteSpace().
+    /// The current white-space setting, see SetCondenseWhiteSpace().
     static bool IsWhiteSpaceCondensed();
 
     // Low-level scanning over zero-terminated text. Each returns the position
     // where it stopped; null means nothing of the kind or the text ended.
 
-    // True for space, tab, line feed, carriage return, vertical tab, form feed.
+    /// True for space, tab, line feed, carriage return, vertical tab, form feed.
     static bool IsWhiteSpace(char c);
-    // First position that is not white space; null for a null or empty p.
+    /// First position that is not white space; null for a null or empty p.
     static const char* SkipWhiteSpace(const char* p);
-    // Whether the text at p begins with tag (the first letter ignores case).
+    /// Whether the text at p begins with tag (the first letter ignores case).
     static bool StringEqual(const char* p, const char* tag, bool exactCase);
-    // Reads a name (letter or '_' first, then letters, digits, "_-.:").
+    /// Reads a name (letter or '_' first, then letters, digits, "_-.:").
     static const char* ReadName(const char* p, std::string* name);
-    // Decodes one reference at the '&' at p into *value.
+    /// Decodes one reference at the '&' at p into *value.
     static const char* GetEntity(const char* p, char* value);
-    // Reads character data up to endTag, decoding references; returns the
-    // position after endTag, or null when the text ends first.
+    /// Reads character data up to endTag, decoding references; returns the
+    /// position after endTag, or null when the text ends first.
     static const char* ReadText(const char* p, std::string* text, bool trimWhiteSpace, const char* endTag,
                                 bool exactCase);
 
-    // Appends str escaped for XML output: markup characters as entities,
-    // bytes outside printable ASCII as "&#xHH;".
+    /// Appends str escaped for XML output: markup characters as entities,
+    /// bytes outside printable ASCII as "&#xHH;".
     static void PutString(const std::string& str, std::string* outString);
-    // Writes str escaped as above to the stream.
+    /// Writes str escaped as above to the stream.
     static void PutString(const std::string& str, std::ostream* stream);
 
-    // Copies white space from the stream into *tag; false when the stream
-    // was not good or stopped being good.
+    /// Copies white space from the stream into *tag; false when the stream
+    /// was not good or stopped being good.
     static bool StreamWhiteSpace(std::istream* in, std::string* tag);
-    // Copies characters into *tag up to (not including) stop; true when the
-    // stop character is next in the stream.
+    /// Copies characters into *tag up to (not including) stop; true when the
+    /// stop character is next in the stream.
     static bool StreamTo(std::istream* in, int stop, std::string* tag);
 
-    // The five predefined entities, in lookup order: amp, lt, gt, quot, apos.
+    /// The five predefined entities, in lookup order: amp, lt, gt, quot, apos.
     static const Entity entity[5];
-    // Message of each error code, indexed by code.
+    /// Message of each error code, indexed by code.
     static const char* const errorString[VEXA_ERROR_STRING_COUNT];
 
 protected:
@@ -165,99 +165,99 @@ private:
     VexaBase& operator=(const VexaBase&);
 };
 
-// A node of the tree. A node owns its children; deleting it deletes them.
+/// A node of the tree. A node owns its children; deleting it deletes them.
 class VEXA_API VexaNode : public VexaBase {
     friend class VexaDocument;
     friend class VexaElement;
 
 public:
-    // The kind of a node, as Type() reports it.
+    /// The kind of a node, as Type() reports it.
     enum NodeType { DOCUMENT, ELEMENT, COMMENT, UNKNOWN, TEXT, DECLARATION };
 
-    // Deletes every child, first to last. A linked node must be removed
-    // through its parent instead of being deleted directly.
+    /// Deletes every child, first to last. A linked node must be removed
+    /// through its parent instead of being deleted directly.
     virtual ~VexaNode();
 
-    // The value: a document's file name, an element's tag name, the text of
-    // a text, comment or unknown node. Never null.
+    /// The value: a document's file name, an element's tag name, the text of
+    /// a text, comment or unknown node. Never null.
     const char* Value() const { return value.c_str(); }
-    // The value as a string.
+    /// The value as a string.
     const std::string& ValueStr() const { return value; }
-    // Replaces the value with a copy of v (not null).
+    /// Replaces the value with a copy of v (not null).
     void SetValue(const char* v) { value = v; }
-    // Replaces the value with a copy of v.
+    /// Replaces the value with a copy of v.
     void SetValue(const std::string& v) { value = v; }
 
-    // The node's kind.
+    /// The node's kind.
     virtual int Type() const;
 
-    // The parent, or null for a node that is not linked.
+    /// The parent, or null for a node that is not linked.
     VexaNode* Parent() const { return parent; }
-    // The first child, or null.
+    /// The first child, or null.
     VexaNode* FirstChild() const { return firstChild; }
-    // The last child, or null.
+    /// The last child, or null.
     VexaNode* LastChild() const { return lastChild; }
-    // The previous sibling, or null.
+    /// The previous sibling, or null.
     VexaNode* PreviousSibling() const { return prev; }
-    // The next sibling, or null.
+    /// The next sibling, or null.
     VexaNode* NextSibling() const { return next; }
 
-    // First child whose value equals v exactly (any kind), or null.
+    /// First child whose value equals v exactly (any kind), or null.
     VexaNode* FirstChild(const char* v) const;
-    // Last child whose value equals v exactly, or null.
+    /// Last child whose value equals v exactly, or null.
     VexaNode* LastChild(const char* v) const;
-    // Next sibling whose value equals v exactly, or null.
+    /// Next sibling whose value equals v exactly, or null.
     VexaNode* NextSibling(const char* v) const;
-    // Previous sibling whose value equals v exactly, or null.
+    /// Previous sibling whose value equals v exactly, or null.
     VexaNode* PreviousSibling(const char* v) const;
 
-    // First child element, or null.
+    /// First child element, or null.
     VexaElement* FirstChildElement() const;
-    // First child element named v, or null.
+    /// First child element named v, or null.
     VexaElement* FirstChildElement(const char* v) const;
-    // Next sibling element, or null.
+    /// Next sibling element, or null.
     VexaElement* NextSiblingElement() const;
-    // Next sibling element named v, or null.
+    /// Next sibling element named v, or null.
     VexaElement* NextSiblingElement(const char* v) const;
 
-    // The child after previous, or the first child when previous is null.
-    // previous must be a child of this node; otherwise null.
+    /// The child after previous, or the first child when previous is null.
+    /// previous must be a child of this node; otherwise null.
     VexaNode* IterateChildren(VexaNode* previous) const;
-    // As above, counting only children whose value equals v.
+    /// As above, counting only children whose value equals v.
     VexaNode* IterateChildren(const char* v, VexaNode* previous) const;
 
-    // The document this node belongs to (itself for a document), or null.
+    /// The document this node belongs to (itself for a document), or null.
     VexaDocument* GetDocument() const;
 
-    // The application's pointer; copied by Clone, never used by the library.
+    /// The application's pointer; copied by Clone, never used by the library.
     void* GetClientData() const { return clientData; }
-    // Sets the application's pointer.
+    /// Sets the application's pointer.
     void SetClientData(void* d) { clientData = d; }
 
-    // Links addThis (unlinked, heap-allocated) as the last child; the tree
-    // takes ownership. Returns addThis.
+    /// Links addThis (unlinked, heap-allocated) as the last child; the tree
+    /// takes ownership. Returns addThis.
     VexaNode* LinkEndChild(VexaNode* addThis);
-    // Links a copy of addThis as the last child; returns the copy or null.
+    /// Links a copy of addThis as the last child; returns the copy or null.
     VexaNode* InsertEndChild(const VexaNode& addThis);
-    // Links a copy of addThis before the child beforeThis; returns the copy,
-    // or null when beforeThis is null or not a child of this node.
+    /// Links a copy of addThis before the child beforeThis; returns the copy,
+    /// or null when beforeThis is null or not a child of this node.
     VexaNode* InsertBeforeChild(VexaNode* beforeThis, const VexaNode& addThis);
-    // Links a copy of addThis after the child afterThis; returns the copy or null.
+    /// Links a copy of addThis after the child afterThis; returns the copy or null.
     VexaNode* InsertAfterChild(VexaNode* afterThis, const VexaNode& addThis);
-    // Replaces the child replaceThis (deleting it) by a copy of withThis;
-    // returns the copy, or null when replaceThis is not a child.
+    /// Replaces the child replaceThis (deleting it) by a copy of withThis;
+    /// returns the copy, or null when replaceThis is not a child.
     VexaNode* ReplaceChild(VexaNode* replaceThis, const VexaNode& withThis);
-    // Deletes the child removeThis and its subtree. False when it is not a child.
+    /// Deletes the child removeThis and its subtree. False when it is not a child.
     bool RemoveChild(VexaNode* removeThis);
-    // Deletes every child.
+    /// Deletes every child.
     void Clear();
 
-    // A deep copy owned by the caller, unlinked and without location.
+    /// A deep copy owned by the caller, unlinked and without location.
     virtual VexaNode* Clone() const = 0;
-    // Reads this node's markup from a stream into *tag (see operator>>).
+    /// Reads this node's markup from a stream into *tag (see operator>>).
     virtual void StreamIn(std::istream* in, std::string* tag) = 0;
 
-    // This node as the given kind, or null when it is of another kind.
+    /// This node as the given kind, or null when it is of another kind.
     VexaDocument* ToDocument() const;
     VexaElement* ToElement() const;
     VexaComment* ToComment() const;
@@ -268,12 +268,12 @@ public:
 protected:
     explicit VexaNode(NodeType nodeType);
 
-    // Copies value (up to its first zero byte) and clientData to target.
+    /// Copies value (up to its first zero byte) and clientData to target.
     void CopyNodeTo(VexaNode* target) const;
-    // Creates the node that starts at p (not linked, parent set), or null
-    // when no markup starts there.
+    /// Creates the node that starts at p (not linked, parent set), or null
+    /// when no markup starts there.
     VexaNode* Identify(const char* p);
-    // Unlinks and deletes every child.
+    /// Unlinks and deletes every child.
     void DeleteChildren();
 
     VexaNode* parent;
@@ -286,45 +286,45 @@ protected:
     void* clientData;
 };
 
-// One name/value pair of an element. Values are held as text.
+/// One name/value pair of an element. Values are held as text.
 class VEXA_API VexaAttribute : public VexaBase {
     friend class VexaAttributeSet;
     friend class VexaElement;
 
 public:
-    // An attribute with empty name and value.
+    /// An attribute with empty name and value.
     VexaAttribute();
-    // An attribute with copies of name and value (neither null).
+    /// An attribute with copies of name and value (neither null).
     VexaAttribute(const char* name, const char* value);
     virtual ~VexaAttribute();
 
-    // The name; never null.
+    /// The name; never null.
     const char* Name() const { return name.c_str(); }
-    // The value as text; never null.
+    /// The value as text; never null.
     const char* Value() const { return value.c_str(); }
-    // Replaces the value with a copy of v.
+    /// Replaces the value with a copy of v.
     void SetValue(const char* v) { value = v; }
-    // Sets the document that receives this attribute's parse errors.
+    /// Sets the document that receives this attribute's parse errors.
     void SetDocument(VexaDocument* doc) { document = doc; }
 
-    // The next attribute of the element, or null after the last.
+    /// The next attribute of the element, or null after the last.
     VexaAttribute* Next() const;
-    // The previous attribute of the element, or null before the first.
+    /// The previous attribute of the element, or null before the first.
     VexaAttribute* Previous() const;
 
-    // The value as an int (atoi rules, clamped to the int range); 0 if none.
+    /// The value as an int (atoi rules, clamped to the int range); 0 if none.
     int IntValue() const;
-    // The value as a double (atof rules); 0.0 if none.
+    /// The value as a double (atof rules); 0.0 if none.
     double DoubleValue() const;
-    // Writes the value as an int to *out and returns VEXA_QUERY_OK, or
-    // returns VEXA_QUERY_WRONG_TYPE (value not a number, or out of range)
-    // and leaves *out alone.
+    /// Writes the value as an int to *out and returns VEXA_QUERY_OK, or
+    /// returns VEXA_QUERY_WRONG_TYPE (value not a number, or out of range)
+    /// and leaves *out alone.
     int QueryIntValue(int* out) const;
-    // As QueryIntValue, for a double.
+    /// As QueryIntValue, for a double.
     int QueryDoubleValue(double* out) const;
-    // Sets the value to v in decimal.
+    /// Sets the value to v in decimal.
     void SetIntValue(int v);
-    // Sets the value to v in fixed notation with six decimals.
+    /// Sets the value to v in fixed notation with six decimals.
     void SetDoubleValue(double v);
 
     virtual void Print(FILE* file, int depth) const;
@@ -339,68 +339,68 @@ private:
     VexaAttribute* next;
 };
 
-// The ordered attributes of one element: a circular list closed by a
-// sentinel. The element owns the attributes; the set only links them.
+/// The ordered attributes of one element: a circular list closed by a
+/// sentinel. The element owns the attributes; the set only links them.
 class VEXA_API VexaAttributeSet {
 public:
     VexaAttributeSet();
-    // The set must be empty by now.
+    /// The set must be empty by now.
     ~VexaAttributeSet();
 
-    // Appends addMe, which must be in no set and have a name new to the set.
+    /// Appends addMe, which must be in no set and have a name new to the set.
     void Add(VexaAttribute* addMe);
-    // Unlinks removeMe without deleting it; the caller owns it afterwards.
+    /// Unlinks removeMe without deleting it; the caller owns it afterwards.
     void Remove(VexaAttribute* removeMe);
 
-    // The first attribute, or null.
+    /// The first attribute, or null.
     VexaAttribute* First() const;
-    // The last attribute, or null.
+    /// The last attribute, or null.
     VexaAttribute* Last() const;
-    // The attribute named name (exact, case-sensitive), or null.
+    /// The attribute named name (exact, case-sensitive), or null.
     VexaAttribute* Find(const char* name) const;
 
 private:
     friend class VexaElement;
     VexaAttributeSet(const VexaAttributeSet&);
     VexaAttributeSet& operator=(const VexaAttributeSet&);
-    // Appends without the name check, for callers that made it already.
+    /// Appends without the name check, for callers that made it already.
     void Append(VexaAttribute* addMe);
 
     VexaAttribute sentinel;
 };
 
-// A tagged element: a name, attributes in order, and children.
+/// A tagged element: a name, attributes in order, and children.
 class VEXA_API VexaElement : public VexaNode {
 public:
-    // A new, unlinked element named name.
+    /// A new, unlinked element named name.
     explicit VexaElement(const char* name);
     virtual ~VexaElement();
 
-    // The first attribute, or null.
+    /// The first attribute, or null.
     VexaAttribute* FirstAttribute() const { return attributeSet.First(); }
-    // The last attribute, or null.
+    /// The last attribute, or null.
     VexaAttribute* LastAttribute() const { return attributeSet.Last(); }
 
-    // The value of attribute name, or null when there is none. The string
-    // lives until the attribute changes or goes.
+    /// The value of attribute name, or null when there is none. The string
+    /// lives until the attribute changes or goes.
     const char* Attribute(const char* name) const;
-    // As above; also stores the value as an int in *i (0 when there is no
-    // attribute) when i is not null.
+    /// As above; also stores the value as an int in *i (0 when there is no
+    /// attribute) when i is not null.
     const char* Attribute(const char* name, int* i) const;
-    // As above, for a double.
+    /// As above, for a double.
     const char* Attribute(const char* name, double* d) const;
 
-    // VEXA_QUERY_OK with *value set, VEXA_QUERY_NO_ATTRIBUTE or
-    // VEXA_QUERY_WRONG_TYPE with *value untouched.
+    /// VEXA_QUERY_OK with *value set, VEXA_QUERY_NO_ATTRIBUTE or
+    /// VEXA_QUERY_WRONG_TYPE with *value untouched.
     int QueryIntAttribute(const char* name, int* value) const;
-    // As QueryIntAttribute, for a double.
+    /// As QueryIntAttribute, for a double.
     int QueryDoubleAttribute(const char* name, double* value) const;
 
-    // Sets attribute name to value, adding it at the end when new.
+    /// Sets attribute name to value, adding it at the end when new.
     void SetAttribute(const char* name, const char* value);
-    // Sets attribute name to value in decimal.
+    /// Sets attribute name to value in decimal.
     void SetAttribute(const char* name, int value);
-    // Removes and deletes attribute name, if there is one.
+    /// Removes and deletes attribute name, if there is one.
     void RemoveAttribute(const char* name);
 
     virtual VexaNode* Clone() const;
@@ -410,8 +410,8 @@ public:
     virtual void StreamIn(std::istream* in, std::string* tag);
 
 protected:
-    // Reads the content up to the closing tag; returns the position of the
-    // closing tag, or null on failure.
+    /// Reads the content up to the closing tag; returns the position of the
+    /// closing tag, or null on failure.
     const char* ReadValue(const char* p, VexaParsingData* data);
 
 private:
@@ -420,7 +420,7 @@ private:
     VexaAttributeSet attributeSet;
 };
 
-// A comment; its value is the text between "<!--" and "-->".
+/// A comment; its value is the text between "<!--" and "-->".
 class VEXA_API VexaComment : public VexaNode {
 public:
     VexaComment();
@@ -433,14 +433,14 @@ public:
     virtual void StreamIn(std::istream* in, std::string* tag);
 };
 
-// Character data; its value holds the text with references resolved.
+/// Character data; its value holds the text with references resolved.
 class VEXA_API VexaText : public VexaNode {
 public:
-    // A text node holding a copy of text (not null).
+    /// A text node holding a copy of text (not null).
     explicit VexaText(const char* text);
     virtual ~VexaText();
 
-    // True when the value is empty or all white space.
+    /// True when the value is empty or all white space.
     bool Blank() const;
 
     virtual VexaNode* Clone() const;
@@ -450,20 +450,20 @@ public:
     virtual void StreamIn(std::istream* in, std::string* tag);
 };
 
-// The XML declaration "<?xml ... ?>" with its three pseudo-attributes.
+/// The XML declaration "<?xml ... ?>" with its three pseudo-attributes.
 class VEXA_API VexaDeclaration : public VexaNode {
 public:
-    // A declaration with all three fields absent.
+    /// A declaration with all three fields absent.
     VexaDeclaration();
-    // A declaration with the given fields; an empty string means absent.
+    /// A declaration with the given fields; an empty string means absent.
     VexaDeclaration(const char* version, const char* encoding, const char* standalone);
     virtual ~VexaDeclaration();
 
-    // The version, or "" when absent.
+    /// The version, or "" when absent.
     const char* Version() const { return version.c_str(); }
-    // The encoding, or "" when absent.
+    /// The encoding, or "" when absent.
     const char* Encoding() const { return encoding.c_str(); }
-    // The standalone value, or "" when absent.
+    /// The standalone value, or "" when absent.
     const char* Standalone() const { return standalone.c_str(); }
 
     virtual VexaNode* Clone() const;
@@ -478,8 +478,8 @@ private:
     std::string standalone;
 };
 
-// Markup the parser keeps without understanding it (a DOCTYPE, CDATA, a
-// processing instruction); its value is the text between '<' and '>'.
+/// Markup the parser keeps without understanding it (a DOCTYPE, CDATA, a
+/// processing instruction); its value is the text between '<' and '>'.
 class VEXA_API VexaUnknown : public VexaNode {
 public:
     VexaUnknown();
@@ -492,22 +492,22 @@ public:
     virtual void StreamIn(std::istream* in, std::string* tag);
 };
 
-// Location tracking for one parse: turns buffer positions into rows and
-// columns, walking forward only.
+/// Location tracking for one parse: turns buffer positions into rows and
+/// columns, walking forward only.
 class VEXA_API VexaParsingData {
     friend class VexaElement;
     friend class VexaDocument;
 
 public:
-    // Tracking that starts at start with the given row and column; a tab
-    // size of zero or less turns tracking off.
+    /// Tracking that starts at start with the given row and column; a tab
+    /// size of zero or less turns tracking off.
     VexaParsingData(const char* start, int tabSize, int row, int col);
 
-    // Advances the cursor to the row and column of now (never backwards).
+    /// Advances the cursor to the row and column of now (never backwards).
     void Stamp(const char* now);
-    // Row and column of the last stamped position.
+    /// Row and column of the last stamped position.
     const VexaCursor& Cursor() const { return cursor; }
-    // The document whose parse this tracks, or null.
+    /// The document whose parse this tracks, or null.
     VexaDocument* Document() const { return document; }
 
 private:
@@ -518,54 +518,54 @@ private:
     VexaDocument* document;
 };
 
-// The root of a tree: holds the top-level nodes and the error state.
+/// The root of a tree: holds the top-level nodes and the error state.
 class VEXA_API VexaDocument : public VexaNode {
 public:
-    // An empty document without a name.
+    /// An empty document without a name.
     VexaDocument();
-    // An empty document named name (the file LoadFile()/SaveFile() use).
+    /// An empty document named name (the file LoadFile()/SaveFile() use).
     explicit VexaDocument(const char* name);
     virtual ~VexaDocument();
 
-    // Replaces the content by the parsed file at filename. True when the
-    // file was read and parsed without error.
+    /// Replaces the content by the parsed file at filename. True when the
+    /// file was read and parsed without error.
     bool LoadFile(const char* filename);
-    // LoadFile of the document's own name.
+    /// LoadFile of the document's own name.
     bool LoadFile();
-    // Writes the indented form to filename. False when the file could not
-    // be opened or a write failed.
+    /// Writes the indented form to filename. False when the file could not
+    /// be opened or a write failed.
     bool SaveFile(const char* filename) const;
-    // SaveFile to the document's own name.
+    /// SaveFile to the document's own name.
     bool SaveFile() const;
 
-    // Parses the zero-terminated text at p and appends its nodes. Returns
-    // where the parse stopped (null on failure or at the very end).
+    /// Parses the zero-terminated text at p and appends its nodes. Returns
+    /// where the parse stopped (null on failure or at the very end).
     virtual const char* Parse(const char* p, VexaParsingData* data = 0);
 
-    // True when an error is recorded.
+    /// True when an error is recorded.
     bool Error() const { return error; }
-    // The recorded error code, VEXA_ERROR_NONE when there is none.
+    /// The recorded error code, VEXA_ERROR_NONE when there is none.
     int ErrorCode() const { return errorCode; }
-    // The recorded error's message; "" when there is none.
+    /// The recorded error's message; "" when there is none.
     const char* ErrorText() const { return errorText.c_str(); }
-    // Zero-based row of the error; -1 when the error has no location.
+    /// Zero-based row of the error; -1 when the error has no location.
     int ErrorRow() const { return errorLocation.row; }
-    // Zero-based column of the error; -1 when it has no location.
+    /// Zero-based column of the error; -1 when it has no location.
     int ErrorCol() const { return errorLocation.col; }
-    // Forgets the recorded error.
+    /// Forgets the recorded error.
     void ClearError();
-    // Records an error unless one is already recorded (the first one wins).
-    // position and data, when both given, locate it.
+    /// Records an error unless one is already recorded (the first one wins).
+    /// position and data, when both given, locate it.
     void SetError(int err, const char* position, VexaParsingData* data);
 
-    // Columns between tab stops for location counting (4 by default); zero
-    // or less turns location counting off.
+    /// Columns between tab stops for location counting (4 by default); zero
+    /// or less turns location counting off.
     int TabSize() const { return tabsize; }
-    // Sets the tab size for the next parse.
+    /// Sets the tab size for the next parse.
     void SetTabSize(int size) { tabsize = size; }
-    // Deepest element nesting a parse accepts (1000 by default).
+    /// Deepest element nesting a parse accepts (1000 by default).
     int MaxDepth() const { return maxDepth; }
-    // Sets the nesting limit for the next parse (at least 1).
+    /// Sets the nesting limit for the next parse (at least 1).
     void SetMaxDepth(int depth) { maxDepth = depth < 1 ? 1 : depth; }
 
     virtual VexaNode* Clone() const;
@@ -573,7 +573,7 @@ public:
     virtual void StreamOut(std::ostream* out) const;
     virtual void StreamIn(std::istream* in, std::string* tag);
 
-    // Prints the indented form to standard output.
+    /// Prints the indented form to standard output.
     void Print() const { Print(stdout, 0); }
 
 private:
@@ -585,46 +585,46 @@ private:
     int maxDepth;
 };
 
-// A null-safe wrapper of a node pointer for chained navigation: a step that
-// finds nothing gives a handle holding null. Never owns its node.
+/// A null-safe wrapper of a node pointer for chained navigation: a step that
+/// finds nothing gives a handle holding null. Never owns its node.
 class VEXA_API VexaHandle {
 public:
-    // A handle on node, which may be null.
+    /// A handle on node, which may be null.
     VexaHandle(VexaNode* node) : node(node) {}
 
-    // First child.
+    /// First child.
     VexaHandle FirstChild() const;
-    // First child whose value is v.
+    /// First child whose value is v.
     VexaHandle FirstChild(const char* v) const;
-    // First child element.
+    /// First child element.
     VexaHandle FirstChildElement() const;
-    // First child element named v.
+    /// First child element named v.
     VexaHandle FirstChildElement(const char* v) const;
-    // Child at index among all children (a negative index means 0).
+    /// Child at index among all children (a negative index means 0).
     VexaHandle Child(int index) const;
-    // Child at index among the children whose value is v.
+    /// Child at index among the children whose value is v.
     VexaHandle Child(const char* v, int index) const;
-    // Child element at index.
+    /// Child element at index.
     VexaHandle ChildElement(int index) const;
-    // Child element named v at index.
+    /// Child element named v at index.
     VexaHandle ChildElement(const char* v, int index) const;
 
-    // The node held, or null.
+    /// The node held, or null.
     VexaNode* GetNode() const { return node; }
-    // The node held as an element, or null when it is none.
+    /// The node held as an element, or null when it is none.
     VexaElement* ToElement() const;
-    // The node held as a text node, or null when it is none.
+    /// The node held as a text node, or null when it is none.
     VexaText* ToText() const;
 
 private:
     VexaNode* node;
 };
 
-// Reads one document's (or node's) worth of markup from in and parses it.
+/// Reads one document's (or node's) worth of markup from in and parses it.
 VEXA_API std::istream& operator>>(std::istream& in, VexaNode& base);
-// Writes node in compact form.
+/// Writes node in compact form.
 VEXA_API std::ostream& operator<<(std::ostream& out, const VexaNode& base);
-// Appends node in compact form to out.
+/// Appends node in compact form to out.
 VEXA_API std::string& operator<<(std::string& out, const VexaNode& base);
 
 }  // namespace ORMELA
