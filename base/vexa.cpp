@@ -350,6 +350,16 @@ bool ReadWholeFile(FILE* file, std::string* data) {
     return !std::ferror(file);
 }
 
+void PrintTo(FILE* file, const VexaNode& node, int depth) {
+    Writer w(file);
+    PrintNode(node, depth, w);
+}
+
+void WriteCompact(std::ostream* out, const VexaNode& node) {
+    Writer w(out);
+    StreamNode(node, w);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- VexaBase
@@ -404,6 +414,12 @@ int VexaNode::Type() const { return type; }
 void VexaNode::CopyNodeTo(VexaNode* target) const {
     target->SetValue(value.c_str());
     target->clientData = clientData;
+}
+
+VexaNode* VexaNode::FinishClone(VexaNode* copy) const {
+    std::unique_ptr<VexaNode> owned(copy);  // copying the value may run out of memory
+    CopyNodeTo(copy);
+    return owned.release();
 }
 
 VexaNode* VexaNode::LinkEndChild(VexaNode* addThis) {
@@ -803,36 +819,20 @@ VexaNode* VexaElement::Clone() const {
     return copy.release();
 }
 
-void VexaElement::Print(FILE* file, int depth) const {
-    Writer w(file);
-    PrintNode(*this, depth, w);
-}
+void VexaElement::Print(FILE* file, int depth) const { PrintTo(file, *this, depth); }
 
-void VexaElement::StreamOut(std::ostream* out) const {
-    Writer w(out);
-    StreamNode(*this, w);
-}
+void VexaElement::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
 // ----------------------------------------------------------- leaf kinds
 
 VexaComment::VexaComment() : VexaNode(COMMENT) {}
 VexaComment::~VexaComment() {}
 
-VexaNode* VexaComment::Clone() const {
-    std::unique_ptr<VexaComment> copy(new VexaComment());  // CopyNodeTo may run out of memory
-    CopyNodeTo(copy.get());
-    return copy.release();
-}
+VexaNode* VexaComment::Clone() const { return FinishClone(new VexaComment()); }
 
-void VexaComment::Print(FILE* file, int depth) const {
-    Writer w(file);
-    PrintNode(*this, depth, w);
-}
+void VexaComment::Print(FILE* file, int depth) const { PrintTo(file, *this, depth); }
 
-void VexaComment::StreamOut(std::ostream* out) const {
-    Writer w(out);
-    StreamNode(*this, w);
-}
+void VexaComment::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
 VexaText::VexaText(const char* text) : VexaNode(TEXT) { value = text; }
 VexaText::~VexaText() {}
@@ -844,21 +844,11 @@ bool VexaText::Blank() const {
     return true;
 }
 
-VexaNode* VexaText::Clone() const {
-    std::unique_ptr<VexaText> copy(new VexaText(""));  // CopyNodeTo may run out of memory
-    CopyNodeTo(copy.get());
-    return copy.release();
-}
+VexaNode* VexaText::Clone() const { return FinishClone(new VexaText("")); }
 
-void VexaText::Print(FILE* file, int depth) const {
-    Writer w(file);
-    PrintNode(*this, depth, w);
-}
+void VexaText::Print(FILE* file, int depth) const { PrintTo(file, *this, depth); }
 
-void VexaText::StreamOut(std::ostream* out) const {
-    Writer w(out);
-    StreamNode(*this, w);
-}
+void VexaText::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
 VexaDeclaration::VexaDeclaration() : VexaNode(DECLARATION) {}
 
@@ -879,34 +869,18 @@ VexaNode* VexaDeclaration::Clone() const {
     return copy.release();
 }
 
-void VexaDeclaration::Print(FILE* file, int depth) const {
-    Writer w(file);
-    PrintNode(*this, depth, w);
-}
+void VexaDeclaration::Print(FILE* file, int depth) const { PrintTo(file, *this, depth); }
 
-void VexaDeclaration::StreamOut(std::ostream* out) const {
-    Writer w(out);
-    StreamNode(*this, w);
-}
+void VexaDeclaration::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
 VexaUnknown::VexaUnknown() : VexaNode(UNKNOWN) {}
 VexaUnknown::~VexaUnknown() {}
 
-VexaNode* VexaUnknown::Clone() const {
-    std::unique_ptr<VexaUnknown> copy(new VexaUnknown());  // CopyNodeTo may run out of memory
-    CopyNodeTo(copy.get());
-    return copy.release();
-}
+VexaNode* VexaUnknown::Clone() const { return FinishClone(new VexaUnknown()); }
 
-void VexaUnknown::Print(FILE* file, int depth) const {
-    Writer w(file);
-    PrintNode(*this, depth, w);
-}
+void VexaUnknown::Print(FILE* file, int depth) const { PrintTo(file, *this, depth); }
 
-void VexaUnknown::StreamOut(std::ostream* out) const {
-    Writer w(out);
-    StreamNode(*this, w);
-}
+void VexaUnknown::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
 // ------------------------------------------------------------ VexaDocument
 
@@ -1034,15 +1008,9 @@ bool VexaDocument::SaveFile() const {
     return SaveFile(name.buffer);
 }
 
-void VexaDocument::Print(FILE* file, int depth) const {
-    Writer w(file);
-    PrintNode(*this, depth, w);
-}
+void VexaDocument::Print(FILE* file, int depth) const { PrintTo(file, *this, depth); }
 
-void VexaDocument::StreamOut(std::ostream* out) const {
-    Writer w(out);
-    StreamNode(*this, w);
-}
+void VexaDocument::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
 // -------------------------------------------------------------- VexaHandle
 

@@ -270,6 +270,8 @@ protected:
 
     /// Copies value (up to its first zero byte) and clientData to target.
     void CopyNodeTo(VexaNode* target) const;
+    /// Applies CopyNodeTo to copy, a new node of this kind, and returns it.
+    VexaNode* FinishClone(VexaNode* copy) const;
     /// Creates the node that starts at p (not linked, parent set), or null
     /// when no markup starts there.
     VexaNode* Identify(const char* p);
