@@ -746,7 +746,9 @@ VexaAttribute* VexaAttributeSet::Find(const char* name) const {
 
 // ------------------------------------------------------------- VexaElement
 
-VexaElement::VexaElement(const char* name) : VexaNode(ELEMENT) { value = name; }
+VexaElement::VexaElement(const char* name) : VexaNode(ELEMENT) {
+    if (*name) value = name;  // the parser names its elements later
+}
 
 VexaElement::~VexaElement() { ClearAttributes(); }
 
@@ -834,7 +836,9 @@ void VexaComment::Print(FILE* file, int depth) const { PrintTo(file, *this, dept
 
 void VexaComment::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
-VexaText::VexaText(const char* text) : VexaNode(TEXT) { value = text; }
+VexaText::VexaText(const char* text) : VexaNode(TEXT) {
+    if (*text) value = text;  // the parser fills its text nodes later
+}
 VexaText::~VexaText() {}
 
 bool VexaText::Blank() const {

@@ -468,7 +468,7 @@ const char* VexaBase::ReadName(const char* p, std::string* name) {
     if (!p || !*p || !IsNameStart(*p)) return 0;
     const char* start = p;
     while (IsNameChar(*p)) ++p;
-    name->assign(start, static_cast<size_t>(p - start));
+    name->append(start, static_cast<size_t>(p - start));  // cleared above; cheaper than assign
     return p;
 }
 

@@ -110,7 +110,7 @@ echo "Vexa benchmark on $(nproc) cores, $(uname -srm); load average $(cut -d' ' 
 if [ "$timing" = 1 ]; then
     "$bin" $quickflag --real "${real[@]}" --generated "${generated[@]}"
 
-    largest=$(ls -S "${real[@]}" "${generated[@]}" | head -n 1)
+    largest=$(ls -S "${real[@]}" "${generated[@]}" | sed -n 1p)
     "$bin" --memory "$largest"
 
     "$bin" --gen "$work/gen2" --scale "$scale2"
@@ -127,16 +127,17 @@ if [ "$callgrind" = 1 ]; then
         "$bin" --callgrind "${real[@]}" "${generated[@]}"
 
         # Where Vexa's instructions go, on the largest real file (else the records).
-        target=$(ls -S "${real[@]}" 2>/dev/null | head -n 1 || true)
+        target=$(ls -S "${real[@]}" 2>/dev/null | sed -n 1p || true)
         [ -n "$target" ] || target=$work/gen/records.xml
         valgrind --tool=callgrind --instr-atstart=no --collect-atstart=no \
             --callgrind-out-file="$work/profile" "$bin" --one vexa "$target" >/dev/null 2>&1 || true
         if [ -f "$work/profile.1" ] && command -v callgrind_annotate >/dev/null; then
             echo
             echo "== Vexa's parse of $(basename "$target") by function (self instructions, top 15)"
-            callgrind_annotate "$work/profile.1" 2>/dev/null |
-                awk '/PROGRAM TOTALS/ { print; next } /file:function/ { on = 1; getline; next } on && NF { print }' |
-                head -n 16 | sed -E 's/\(char const\*[^)]*\)/(...)/g; s/std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> >/std::string/g' |
+            callgrind_annotate "$work/profile.1" >"$work/profile.txt" 2>/dev/null || true
+            awk '/PROGRAM TOTALS/ { print; next } /file:function/ { on = 1; getline; next } on && NF { print }' \
+                "$work/profile.txt" | sed -n 1,16p |
+                sed -E 's/\(char const\*[^)]*\)/(...)/g; s/std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> >/std::string/g' |
                 cut -c1-150
         fi
     fi

@@ -91,7 +91,7 @@ void Step(VexaDocument& doc, Bytes& in) {
     std::vector<VexaNode*> nodes;
     // Growth stops at a size and depth that keep each step quick; the
     // writers and Clone recurse, and only the parser limits nesting.
-    const bool small = Collect(&doc, &nodes) < 300 && nodes.size() < 4000;
+    const bool small = Collect(&doc, &nodes) < 300 && nodes.size() < 2000;
     VexaNode* target = in.Pick(nodes);
     VexaNode* other = in.Pick(nodes);
     VexaNode* parent = target->Parent();

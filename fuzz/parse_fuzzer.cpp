@@ -10,6 +10,32 @@
 
 using namespace vexafuzz;
 
+namespace {
+
+// Locations only move forward: in document order every node and attribute
+// lies at or after the one before it. With tracking off, all stay at the
+// start of the parse.
+void CheckLocations(const VexaNode& node, bool tracking, VexaCursor* last) {
+    const auto check = [&](const VexaBase& item) {
+        const VexaCursor at(item.Row(), item.Column());
+        if (!tracking) {
+            VEXA_FUZZ_CHECK(at.row == 0 && at.col == 0);
+            return;
+        }
+        VEXA_FUZZ_CHECK(at.row > last->row || (at.row == last->row && at.col >= last->col));
+        *last = at;
+    };
+    if (!node.ToDocument()) check(node);
+    if (const VexaElement* e = node.ToElement()) {
+        for (const VexaAttribute* a = e->FirstAttribute(); a; a = a->Next()) check(*a);
+    }
+    for (const VexaNode* child = node.FirstChild(); child; child = child->NextSibling()) {
+        CheckLocations(*child, tracking, last);
+    }
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     CondenseFlag flag((data[0] & 0x10) == 0);
@@ -22,6 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* end = doc.Parse(start);
     VEXA_FUZZ_CHECK(!end || (end >= start && end <= start + std::strlen(start)));
     CheckTree(&doc);
+    VexaCursor last(0, 0);
+    CheckLocations(doc, doc.TabSize() > 0, &last);
     if (doc.Error()) {
         VEXA_FUZZ_CHECK(doc.ErrorCode() > VEXA_ERROR_NONE && doc.ErrorCode() < VEXA_ERROR_STRING_COUNT);
         VEXA_FUZZ_CHECK(*doc.ErrorText() != 0);

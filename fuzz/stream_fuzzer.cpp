@@ -1,7 +1,9 @@
 // operator>> from a stream of the input, reading one node after another
 // until the stream is no longer good. The first byte picks the kind of node
-// that is read (mostly documents) and the white-space flag.
+// that is read (mostly documents) and the white-space flag. A first
+// document read from the stream is also held against Parse of the buffer.
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -29,6 +31,54 @@ VexaNode* NewNode(uint8_t kind) {
     }
 }
 
+// Where the two readers differ by design, the stream reader deciding on
+// less: a greater-than sign in an attribute value or inside a declaration
+// ends a tag for it, and "<" with white space or more "<" before "/"
+// closes an element.
+bool ReadersAgree(const VexaNode& node) {
+    if (const VexaElement* e = node.ToElement()) {
+        for (const VexaAttribute* a = e->FirstAttribute(); a; a = a->Next()) {
+            if (std::strchr(a->Value(), '>')) return false;
+        }
+    }
+    for (const VexaNode* child = node.FirstChild(); child; child = child->NextSibling()) {
+        if (!ReadersAgree(*child)) return false;
+        if (node.ToDocument() && child->ToElement()) break;
+    }
+    return true;
+}
+
+// A declaration's field may be overwritten by a later one, so its text is
+// checked where it stands: the parser's end against the first ">".
+bool DeclarationHoldsGreater(const std::string& text) {
+    for (size_t i = text.find("<?xml"); i != std::string::npos; i = text.find("<?xml", i + 1)) {
+        VexaDeclaration declaration;
+        const char* start = text.c_str() + i;
+        const char* end = declaration.Parse(start, 0);
+        const char* greater = std::strchr(start, '>');
+        if (greater && (!end || greater < end - 1)) return true;
+    }
+    return false;
+}
+
+// A short character reference takes any two characters as its digits, a
+// "<" too, where the stream reader sees markup.
+bool ReferenceHoldsLess(const std::string& text) {
+    for (size_t i = text.find("&#x"); i != std::string::npos; i = text.find("&#x", i + 1)) {
+        if ((i + 3 < text.size() && text[i + 3] == '<') || (i + 4 < text.size() && text[i + 4] == '<')) return true;
+    }
+    return false;
+}
+
+bool SpacedClosingTag(const std::string& text) {
+    for (size_t i = text.find('<'); i != std::string::npos; i = text.find('<', i + 1)) {
+        size_t j = i + 1;
+        while (j < text.size() && (VexaBase::IsWhiteSpace(text[j]) || text[j] == '<')) ++j;
+        if (j > i + 1 && j < text.size() && text[j] == '/') return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -43,7 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::unique_ptr<VexaNode> kind(NewNode(data[0]));
     VexaDocument parsed;
     parsed.Parse(text.c_str());
-    if (kind->ToDocument() && !parsed.Error() && parsed.FirstChildElement()) {
+    if (kind->ToDocument() && !parsed.Error() && parsed.FirstChildElement() && ReadersAgree(parsed) &&
+        !SpacedClosingTag(text) && !DeclarationHoldsGreater(text) && !ReferenceHoldsLess(text)) {
         std::istringstream first(text);
         VexaDocument streamed;
         first >> streamed;

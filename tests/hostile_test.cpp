@@ -53,6 +53,7 @@ TEST(HostileSize, HugeValuesAndFanOutAreKeptWhole) {
     const std::string value(big, 'v');
     std::string attributes;
     for (int i = 0; i < 200000; ++i) attributes += " a" + std::to_string(i) + "='" + std::to_string(i) + "'";
+    // The checks compare without printing: a failure would show 20 MB.
     struct Case {
         const char* what;
         std::string text;
@@ -60,9 +61,9 @@ TEST(HostileSize, HugeValuesAndFanOutAreKeptWhole) {
     };
     const Case cases[] = {
         {"attribute value", "<r a=\"" + value + "\"/>",
-         [&](const VexaDocument& d) { EXPECT_EQ(d.FirstChildElement()->Attribute("a"), value); }},
+         [&](const VexaDocument& d) { EXPECT_TRUE(d.FirstChildElement()->Attribute("a") == value); }},
         {"text run", "<r>" + value + "</r>",
-         [&](const VexaDocument& d) { EXPECT_EQ(d.FirstChildElement()->FirstChild()->ValueStr(), value); }},
+         [&](const VexaDocument& d) { EXPECT_TRUE(d.FirstChildElement()->FirstChild()->ValueStr() == value); }},
         {"200000 attributes", "<r" + attributes + "/>",
          [](const VexaDocument& d) {
              size_t n = 0;

@@ -19,8 +19,8 @@ namespace {
 std::vector<std::string> Documents() {
     std::vector<std::string> docs;
     for (int d = 0; d < 6; ++d) {
-        std::string text = "<?xml version=\"1.0\"?><!-- doc " + std::to_string(d) + " --><root d=\"" +
-                           std::to_string(d) + "\">";
+        std::string text =
+            "<?xml version=\"1.0\"?><!-- doc " + std::to_string(d) + " --><root d=\"" + std::to_string(d) + "\">";
         for (int i = 0; i < 40 + 10 * d; ++i) {
             text += "<item n='" + std::to_string(i) + "' q=\"a&amp;b\">text " + std::to_string(i * d) +
                     " &lt;&#x41;&gt;\t\n<sub/><![CDATA[x]]></item>";
@@ -35,8 +35,8 @@ std::vector<std::string> Documents() {
 std::string Work(const std::string& text, const std::string& path) {
     VexaDocument doc;
     doc.Parse(text.c_str());
-    std::string out = vexatest::Dump(doc) + "|" + doc.ErrorText() + "|" + vexatest::Compact(doc) + "|" +
-                      vexatest::Printed(doc);
+    std::string out =
+        vexatest::Dump(doc) + "|" + doc.ErrorText() + "|" + vexatest::Compact(doc) + "|" + vexatest::Printed(doc);
 
     std::istringstream in(text);
     VexaDocument streamed;
