@@ -1,4 +1,6 @@
 // Object model, copying, the handle, printing, stream output, saving and loading.
+#include "vexa.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -7,7 +9,6 @@
 #include <ostream>
 #include <string>
 
-#include "vexa.h"
 #include "vexaimpl.h"
 
 namespace ORMELA {
@@ -39,53 +40,61 @@ bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'
 // Length of a well-formed hexadecimal character reference "&#xH...;" at
 // position i of str, or 0. Only such a reference is passed through as
 // written: anything else after "&#x" could smuggle markup out unescaped.
-size_t HexReferenceLength(const std::string& str, size_t i) {
-    if (i + 2 >= str.size() || str[i + 1] != '#' || str[i + 2] != 'x') return 0;
+size_t HexReferenceLength(const char* s, size_t n, size_t i) {
+    if (i + 2 >= n || s[i + 1] != '#' || s[i + 2] != 'x') return 0;
     size_t j = i + 3;
-    while (j < str.size() && IsHexDigit(str[j])) ++j;
-    if (j == i + 3 || j >= str.size() || str[j] != ';') return 0;
+    while (j < n && IsHexDigit(s[j])) ++j;
+    if (j == i + 3 || j >= n || s[j] != ';') return 0;
     return j - i;  // the semicolon follows as an ordinary character
 }
 
 }  // namespace
 
-void AppendEscaped(const std::string& str, std::string* out) {
+}  // namespace impl
+
+namespace {
+
+using impl::HexReferenceLength;
+using impl::kEscape;
+
+// Writes str escaped for output to sink, which takes Put(const char*, size_t).
+template <class Sink>
+void Escape(const char* s, size_t n, Sink& sink) {
     static const char hex[] = "0123456789ABCDEF";
-    const size_t n = str.size();
     size_t i = 0;
     while (i < n) {
         const size_t run = i;
-        while (i < n && kEscape.kind[static_cast<unsigned char>(str[i])] == 0) ++i;
-        if (i != run) out->append(str, run, i - run);
+        while (i < n && kEscape.kind[static_cast<unsigned char>(s[i])] == 0) ++i;
+        if (i != run) sink.Put(s + run, i - run);
         if (i >= n) break;
-        const char c = str[i];
+        const char c = s[i];
         switch (c) {
             case '&': {
-                const size_t reference = HexReferenceLength(str, i);
+                const size_t reference = HexReferenceLength(s, n, i);
                 if (reference) {
-                    out->append(str, i, reference);
+                    sink.Put(s + i, reference);
                     i += reference;
                     continue;
                 }
-                out->append(VexaBase::entity[0].str, VexaBase::entity[0].strLength);
+                sink.Put(VexaBase::entity[0].str, VexaBase::entity[0].strLength);
                 break;
             }
             case '<':
-                out->append(VexaBase::entity[1].str, VexaBase::entity[1].strLength);
+                sink.Put(VexaBase::entity[1].str, VexaBase::entity[1].strLength);
                 break;
             case '>':
-                out->append(VexaBase::entity[2].str, VexaBase::entity[2].strLength);
+                sink.Put(VexaBase::entity[2].str, VexaBase::entity[2].strLength);
                 break;
             case '"':
-                out->append(VexaBase::entity[3].str, VexaBase::entity[3].strLength);
+                sink.Put(VexaBase::entity[3].str, VexaBase::entity[3].strLength);
                 break;
             case '\'':
-                out->append(VexaBase::entity[4].str, VexaBase::entity[4].strLength);
+                sink.Put(VexaBase::entity[4].str, VexaBase::entity[4].strLength);
                 break;
             default: {
                 const unsigned char u = static_cast<unsigned char>(c);
                 const char reference[6] = {'&', '#', 'x', hex[u >> 4], hex[u & 15], ';'};
-                out->append(reference, 6);
+                sink.Put(reference, 6);
                 break;
             }
         }
@@ -93,61 +102,83 @@ void AppendEscaped(const std::string& str, std::string* out) {
     }
 }
 
-}  // namespace impl
+struct StringSink {
+    std::string* out;
+    void Put(const char* s, size_t n) { out->append(s, n); }
+};
 
-namespace {
+void AppendEscaped(const std::string& str, std::string* out) {
+    StringSink sink = {out};
+    Escape(str.data(), str.size(), sink);
+}
 
-using impl::AppendEscaped;
-
-// Collects output and hands it on in large pieces: to a file, to a stream,
-// or straight into a string.
+// Collects output in a fixed buffer and hands it on in large pieces: to a
+// file, to a stream or to the end of a string. Small pieces are copied by
+// hand; the buffer never allocates.
 class Writer {
 public:
-    explicit Writer(FILE* f) : file(f), stream(0), out(&buffer), failed(false) { buffer.reserve(kChunk + 256); }
-    explicit Writer(std::ostream* s) : file(0), stream(s), out(&buffer), failed(false) {
-        buffer.reserve(kChunk + 256);
-    }
-    explicit Writer(std::string* target) : file(0), stream(0), out(target), failed(false) {}
-    ~Writer() { Flush(); }
+    explicit Writer(FILE* f) : file(f), stream(0), target(0), used(0), failed(false) {}
+    explicit Writer(std::ostream* s) : file(0), stream(s), target(0), used(0), failed(false) {}
+    explicit Writer(std::string* t) : file(0), stream(0), target(t), used(0), failed(false) {}
+    // No flush on destruction: handing on may throw (a string out of
+    // memory, a stream with exceptions on), so every user flushes itself.
 
     void Put(const char* s, size_t n) {
-        out->append(s, n);
-        Spill();
+        if (n > kChunk - used) {
+            Flush();
+            if (n > kChunk) {
+                Emit(s, n);
+                return;
+            }
+        }
+        if (n <= 16) {
+            for (size_t i = 0; i < n; ++i) buffer[used + i] = s[i];
+        } else {
+            std::memcpy(buffer + used, s, n);
+        }
+        used += n;
     }
     void Put(const char* s) { Put(s, std::strlen(s)); }
     void Put(const std::string& s) { Put(s.data(), s.size()); }
-    void Put(char c) { out->push_back(c); }
-    void PutEscaped(const std::string& s) {
-        AppendEscaped(s, out);
-        Spill();
+    void Put(char c) {
+        if (used == kChunk) Flush();
+        buffer[used++] = c;
     }
+    void PutEscaped(const std::string& s) { Escape(s.data(), s.size(), *this); }
+    void PutEscaped(const char* s) { Escape(s, std::strlen(s), *this); }
     void Indent(int depth) {
-        for (int i = 0; i < depth; ++i) out->append("    ", 4);
+        for (int i = 0; i < depth; ++i) Put("    ", 4);
     }
 
-    // Writes what is held; false once any write has failed.
+    // Hands on what is held; false once any write has failed.
     bool Flush() {
-        if (out != &buffer || buffer.empty()) return !failed;
-        if (file) {
-            if (std::fwrite(buffer.data(), 1, buffer.size(), file) != buffer.size()) failed = true;
-        } else if (stream) {
-            stream->write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        if (used) {
+            const size_t n = used;
+            used = 0;
+            Emit(buffer, n);
         }
-        buffer.clear();
         return !failed;
     }
 
 private:
-    static const size_t kChunk = 64 * 1024;
-    void Spill() {
-        if (out == &buffer && buffer.size() >= kChunk) Flush();
+    static const size_t kChunk = 32 * 1024;
+
+    void Emit(const char* s, size_t n) {
+        if (file) {
+            if (std::fwrite(s, 1, n, file) != n) failed = true;
+        } else if (stream) {
+            stream->write(s, static_cast<std::streamsize>(n));
+        } else {
+            target->append(s, n);
+        }
     }
 
     FILE* file;
     std::ostream* stream;
-    std::string* out;
-    std::string buffer;
+    std::string* target;
+    size_t used;
     bool failed;
+    char buffer[kChunk];
 };
 
 // The attribute's quote: an apostrophe when its value holds a double quote.
@@ -353,11 +384,13 @@ bool ReadWholeFile(FILE* file, std::string* data) {
 void PrintTo(FILE* file, const VexaNode& node, int depth) {
     Writer w(file);
     PrintNode(node, depth, w);
+    w.Flush();
 }
 
 void WriteCompact(std::ostream* out, const VexaNode& node) {
     Writer w(out);
     StreamNode(node, w);
+    w.Flush();
 }
 
 }  // namespace
@@ -689,11 +722,13 @@ void VexaAttribute::SetDoubleValue(double v) {
 void VexaAttribute::Print(FILE* file, int) const {
     Writer w(file);
     WriteAttribute(*this, w);
+    w.Flush();
 }
 
 void VexaAttribute::StreamOut(std::ostream* out) const {
     Writer w(out);
     WriteAttribute(*this, w);
+    w.Flush();
 }
 
 // -------------------------------------------------------- VexaAttributeSet
@@ -1052,14 +1087,14 @@ VexaHandle VexaHandle::Child(const char* v, int index) const {
 
 VexaHandle VexaHandle::ChildElement(int index) const {
     if (!node) return VexaHandle(0);
-    return VexaHandle(NthOf(node->FirstChildElement(), index,
-                            [](VexaNode* n) -> VexaNode* { return n->NextSiblingElement(); }));
+    return VexaHandle(
+        NthOf(node->FirstChildElement(), index, [](VexaNode* n) -> VexaNode* { return n->NextSiblingElement(); }));
 }
 
 VexaHandle VexaHandle::ChildElement(const char* v, int index) const {
     if (!node) return VexaHandle(0);
-    return VexaHandle(NthOf(node->FirstChildElement(v), index,
-                            [v](VexaNode* n) -> VexaNode* { return n->NextSiblingElement(v); }));
+    return VexaHandle(
+        NthOf(node->FirstChildElement(v), index, [v](VexaNode* n) -> VexaNode* { return n->NextSiblingElement(v); }));
 }
 
 VexaElement* VexaHandle::ToElement() const { return node ? node->ToElement() : 0; }
@@ -1076,6 +1111,7 @@ std::ostream& operator<<(std::ostream& out, const VexaNode& base) {
 std::string& operator<<(std::string& out, const VexaNode& base) {
     Writer w(&out);
     StreamNode(base, w);
+    w.Flush();
     return out;
 }
 

@@ -47,9 +47,6 @@ private:
     bool maybeCdata;    // prefix still matches "<![CDATA["
 };
 
-// Escapes str for output and appends it to out.
-void AppendEscaped(const std::string& str, std::string* out);
-
 }  // namespace impl
 }  // namespace ORMELA
 

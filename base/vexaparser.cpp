@@ -20,19 +20,22 @@ namespace impl {
 #define VEXA_D kDigit
 #define VEXA_P kNamePunct
 const unsigned char kCharClass[256] = {
-    0, 0, 0, 0, 0, 0, 0, 0, 0, VEXA_S, VEXA_S, VEXA_S, VEXA_S, VEXA_S, 0, 0,  // 0x00
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                          // 0x10
-    VEXA_S, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, VEXA_P, VEXA_P, 0,           // 0x20: - .
-    VEXA_D, VEXA_D, VEXA_D, VEXA_D, VEXA_D, VEXA_D, VEXA_D, VEXA_D,          // 0x30: 0-7
-    VEXA_D, VEXA_D, VEXA_P, 0, 0, 0, 0, 0,                                    // 0x38: 8 9 :
-    0, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A,                // 0x40
-    VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A,           // 0x48
-    VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A,           // 0x50
-    VEXA_A, VEXA_A, VEXA_A, 0, 0, 0, 0, VEXA_P,                               // 0x58: _
-    0, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A,                // 0x60
-    VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A,           // 0x68
-    VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A,           // 0x70
-    VEXA_A, VEXA_A, VEXA_A, 0, 0, 0, 0, 0,                                    // 0x78
+    0,      0,      0,      0,      0,      0,      0,      0,
+    0,      VEXA_S, VEXA_S, VEXA_S, VEXA_S, VEXA_S, 0,      0,  // 0x00
+    0,      0,      0,      0,      0,      0,      0,      0,
+    0,      0,      0,      0,      0,      0,      0,      0,  // 0x10
+    VEXA_S, 0,      0,      0,      0,      0,      0,      0,
+    0,      0,      0,      0,      0,      VEXA_P, VEXA_P, 0,       // 0x20: - .
+    VEXA_D, VEXA_D, VEXA_D, VEXA_D, VEXA_D, VEXA_D, VEXA_D, VEXA_D,  // 0x30: 0-7
+    VEXA_D, VEXA_D, VEXA_P, 0,      0,      0,      0,      0,       // 0x38: 8 9 :
+    0,      VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A,  // 0x40
+    VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A,  // 0x48
+    VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A,  // 0x50
+    VEXA_A, VEXA_A, VEXA_A, 0,      0,      0,      0,      VEXA_P,  // 0x58: _
+    0,      VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A,  // 0x60
+    VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A,  // 0x68
+    VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A, VEXA_A,  // 0x70
+    VEXA_A, VEXA_A, VEXA_A, 0,      0,      0,      0,      0,       // 0x78
 };
 #undef VEXA_S
 #undef VEXA_A
@@ -126,6 +129,18 @@ bool IsNameChar(char c) {
     if (u < 0x80) return kCharClass[u] != 0 && !(kCharClass[u] & impl::kSpace);
     return std::isalnum(u) != 0;
 }
+
+// Name bytes for the scanning loop: 1 for an ASCII name character, 2 for a
+// byte beyond ASCII, which the locale decides, 0 for the rest.
+struct NameBytes {
+    unsigned char table[256];
+    NameBytes() {
+        for (int c = 0; c < 256; ++c) {
+            table[c] = c >= 0x80 ? 2 : (IsNameChar(static_cast<char>(c)) ? 1 : 0);
+        }
+    }
+};
+const NameBytes kNameBytes;
 
 // Bytes that end a plain run of character data, for the delimiters the
 // parsers use: the end of the text, '&', the delimiter and, when condensing,
@@ -467,7 +482,12 @@ const char* VexaBase::ReadName(const char* p, std::string* name) {
     VEXA_ASSERT(p);
     if (!p || !*p || !IsNameStart(*p)) return 0;
     const char* start = p;
-    while (IsNameChar(*p)) ++p;
+    for (;;) {
+        const unsigned char* const t = kNameBytes.table;
+        while (t[static_cast<unsigned char>(*p)] == 1) ++p;
+        if (t[static_cast<unsigned char>(*p)] != 2 || !IsNameChar(*p)) break;
+        ++p;
+    }
     name->append(start, static_cast<size_t>(p - start));  // cleared above; cheaper than assign
     return p;
 }
@@ -510,7 +530,13 @@ const char* VexaBase::ReadText(const char* p, std::string* text, bool trimWhiteS
     for (;;) {
         const char* run = p;
         if (stops) {
-            while (!stops[static_cast<unsigned char>(*p)]) ++p;
+            for (;;) {
+                while (!stops[static_cast<unsigned char>(*p)]) ++p;
+                // One ' ' between plain characters condenses to itself, so
+                // the run goes on across it: a sentence is appended at once.
+                if (!condense || *p != ' ' || p == run || stops[static_cast<unsigned char>(p[1])]) break;
+                p += 2;
+            }
         } else if (condense) {
             while (*p && *p != '&' && *p != endLower && *p != endUpper && !IsSpaceByte(*p)) ++p;
         } else {
@@ -595,7 +621,7 @@ void VexaParsingData::Stamp(const char* p) {
                     if (((word - low * 0x0E) & ~word & (low * 0x80)) != 0) break;
                     p += 8;
                 }
-                while (p < now && static_cast<unsigned char>(*p) > '\r') ++p;
+                while (p<now&& static_cast<unsigned char>(*p)> '\r') ++p;
                 col += static_cast<int>(p - start);
                 break;
             }
