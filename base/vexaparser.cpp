@@ -614,14 +614,24 @@ void VexaParsingData::Stamp(const char* p) {
                 // eight bytes at a time while none of them is below 0x0E.
                 const char* start = p;
                 ++p;
+                bool found = false;
                 while (now - p >= 8) {
                     std::uint64_t word;
                     std::memcpy(&word, p, 8);
                     const std::uint64_t low = 0x0101010101010101ULL;
-                    if (((word - low * 0x0E) & ~word & (low * 0x80)) != 0) break;
+                    const std::uint64_t hits = (word - low * 0x0E) & ~word & (low * 0x80);
+                    if (hits != 0) {
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+                        // The lowest flagged byte is exact (borrows only
+                        // reach bytes above it): the first control byte.
+                        p += __builtin_ctzll(hits) >> 3;
+                        found = true;
+#endif
+                        break;
+                    }
                     p += 8;
                 }
-                while (p<now&& static_cast<unsigned char>(*p)> '\r') ++p;
+                while (!found && now > p && '\r' < static_cast<unsigned char>(*p)) ++p;
                 col += static_cast<int>(p - start);
                 break;
             }
