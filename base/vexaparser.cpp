@@ -5,8 +5,7 @@
 #include <istream>
 #include <memory>
 #include <string>
-#include <string_view>
-#include <unordered_set>
+#include <vector>
 
 #include "vexa.h"
 #include "vexaimpl.h"
@@ -218,31 +217,88 @@ private:
 };
 
 // Names already in a start tag, for telling a repeated one quickly. A few
-// names are compared directly; beyond that a hash set keeps it linear.
+// names are compared directly; beyond that an open-addressing table of the
+// attributes, keyed by a hash of the name, keeps the check linear overall
+// without an allocation per name. Added() takes the attribute whose name the
+// last Contains() asked about.
 class NameIndex {
 public:
+    // Seeded by where this object lives, which address randomisation varies
+    // from run to run: names made to collide for one run do not for the next.
+    NameIndex() : count(0), mask(0), last(0), seed(reinterpret_cast<std::uintptr_t>(this) * kMul) {}
+
     bool Contains(const VexaAttribute* first, const std::string& name) {
-        if (!seen) {
+        if (slots.empty()) {
             size_t n = 0;
-            for (const VexaAttribute* a = first; a; a = Successor(a)) {
+            for (const VexaAttribute* a = first; a; a = a->Next()) {
                 if (name == a->Name()) return true;
                 ++n;
             }
             if (n < kDirect) return false;
-            seen.reset(new std::unordered_set<std::string_view>());
-            for (const VexaAttribute* a = first; a; a = Successor(a)) seen->insert(a->Name());
-            return false;
+            Rehash(n * 4);
+            for (const VexaAttribute* a = first; a; a = a->Next()) {
+                Insert(Slot{Hash(a->Name(), std::strlen(a->Name())), a});
+            }
         }
-        return seen->count(name) != 0;
+        last = Hash(name.data(), name.size());
+        for (size_t i = static_cast<size_t>(last) & mask;; i = (i + 1) & mask) {
+            const Slot& slot = slots[i];
+            if (!slot.attribute) return false;
+            if (slot.hash == last && std::strncmp(slot.attribute->Name(), name.c_str(), name.size() + 1) == 0) {
+                return true;
+            }
+        }
     }
+
     void Added(const VexaAttribute* attribute) {
-        if (seen) seen->insert(attribute->Name());
+        if (!slots.empty()) Insert(Slot{last, attribute});
     }
-    static const VexaAttribute* Successor(const VexaAttribute* a) { return a->Next(); }
 
 private:
+    struct Slot {
+        std::uint64_t hash;
+        const VexaAttribute* attribute;
+    };
     static const size_t kDirect = 16;
-    std::unique_ptr<std::unordered_set<std::string_view> > seen;
+    static const std::uint64_t kMul = 0x9E3779B97F4A7C15ULL;
+
+    std::uint64_t Hash(const char* s, size_t n) const {
+        std::uint64_t h = seed ^ n;
+        for (; n >= 8; s += 8, n -= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, s, 8);
+            h = (h ^ word) * kMul;
+            h ^= h >> 32;
+        }
+        std::uint64_t tail = 0;
+        std::memcpy(&tail, s, n);
+        h = (h ^ tail) * kMul;
+        return h ^ (h >> 29);
+    }
+    void Insert(const Slot& s) {
+        if ((count + 1) * 2 > slots.size()) Rehash(slots.size() * 2);
+        size_t i = static_cast<size_t>(s.hash) & mask;
+        while (slots[i].attribute) i = (i + 1) & mask;
+        slots[i] = s;
+        ++count;
+    }
+    void Rehash(size_t atLeast) {
+        size_t size = 64;
+        while (size < atLeast) size *= 2;
+        std::vector<Slot> old(size, Slot{0, 0});
+        old.swap(slots);
+        mask = size - 1;
+        count = 0;
+        for (size_t i = 0; i < old.size(); ++i) {
+            if (old[i].attribute) Insert(old[i]);
+        }
+    }
+
+    std::vector<Slot> slots;
+    size_t count;
+    size_t mask;
+    std::uint64_t last;  // hash of the name Contains() was last asked about
+    std::uint64_t seed;
 };
 
 // The get area of a stream buffer. Its accessors are protected; pointers to

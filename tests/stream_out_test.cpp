@@ -1,38 +1,18 @@
 // The compact form through the free operators: a document's worth of
 // output, appending to strings, and writing to streams.
-#include <gtest/gtest.h>
-
-#include <sstream>
-#include <string>
-
 #include "test_util.h"
-#include "vexa.h"
 
-using namespace ORMELA;
-using vexatest::Compact;
+using namespace vexatest;
 
-namespace {
-
-TEST(StreamOut, DocumentStopsAfterItsFirstElement) {
-    const struct {
-        const char* xml;
-        const char* streamed;
-    } cases[] = {
-        // The worked example, read back from its saved form.
-        {"<?xml version=\"1.0\" ?>\n<!--note-->\n<root id=\"7\">\n    <item>a&lt;b</item>\n    <empty />\n</root>\n"
-         "<!--after-->\n",
-         "<?xml version=\"1.0\" ?><!--note--><root id=\"7\"><item>a&lt;b</item><empty /></root>"},
-        {"<!--a--> <x/> <!--b--> <y/>", "<!--a--><x />"},
-        {"<x/><?xml version='2'?>", "<x />"},
-        {"<?xml version='1.0'?><!--c--><!DOCTYPE d>", "<?xml version=\"1.0\" ?><!--c--><!DOCTYPE d>"},
-        {"<a>\n  <b>text</b>\n  <!--a&lt;b-->\n</a>", "<a><b>text</b><!--a&lt;b--></a>"},
-    };
-    for (const auto& c : cases) {
-        VexaDocument doc;
-        doc.Parse(c.xml);
-        ASSERT_FALSE(doc.Error()) << c.xml;
-        EXPECT_EQ(c.streamed, Compact(doc)) << c.xml;
-    }
+// The worked example, read back from its saved form: the compact form ends
+// with the first element.
+TEST(StreamOut, WorkedExampleStopsAfterItsFirstElement) {
+    VexaDocument doc;
+    doc.Parse(
+        "<?xml version=\"1.0\" ?>\n<!--note-->\n<root id=\"7\">\n    <item>a&lt;b</item>\n    <empty />\n</root>\n"
+        "<!--after-->\n<other/>");
+    ASSERT_FALSE(doc.Error()) << doc.ErrorText();
+    EXPECT_EQ("<?xml version=\"1.0\" ?><!--note--><root id=\"7\"><item>a&lt;b</item><empty /></root>", Compact(doc));
 }
 
 TEST(StreamOut, OperatorsAppendAndChain) {
@@ -60,5 +40,3 @@ TEST(StreamOut, OperatorsAppendAndChain) {
     failed << doc;
     EXPECT_EQ("", failed.str());
 }
-
-}  // namespace

@@ -1,105 +1,182 @@
-// Small helpers shared by the tests: parse a literal, render a tree.
+// Helpers shared by the tests (render and dump trees, files, repeats), and
+// the headers most tests use, GoogleTest included.
 #ifndef VEXA_TEST_UTIL_H
 #define VEXA_TEST_UTIL_H
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "vexa.h"
 
 namespace vexatest {
 
+// A test's "using namespace vexatest" brings in the library's names too.
+using namespace ORMELA;
+
 // The compact (stream) form of a node.
-inline std::string Compact(const ORMELA::VexaNode& node) {
+inline std::string Compact(const VexaNode& node) {
     std::string out;
     out << node;
     return out;
 }
 
-// The indented (printed) form of a node at the given depth, read back
-// through a temporary file.
-inline std::string Printed(const ORMELA::VexaBase& item, int depth = 0) {
-    FILE* file = std::tmpfile();
-    if (!file) return "<tmpfile failed>";
+// The compact form that StreamOut writes, for attributes as well as nodes.
+inline std::string Streamed(const VexaBase& item) {
+    std::ostringstream out;
+    item.StreamOut(&out);
+    return out.str();
+}
+
+// The indented (printed) form at the given depth.
+inline std::string Printed(const VexaBase& item, int depth = 0) {
+    char* buffer = nullptr;
+    size_t size = 0;
+    FILE* file = ::open_memstream(&buffer, &size);
+    if (!file) return "<open_memstream failed>";
     item.Print(file, depth);
-    std::fflush(file);
-    std::rewind(file);
-    std::string out;
-    char buf[4096];
-    size_t got;
-    while ((got = std::fread(buf, 1, sizeof buf, file)) > 0) out.append(buf, got);
     std::fclose(file);
+    const std::string out(buffer, size);
+    std::free(buffer);
     return out;
 }
 
-// A structural dump of a tree that shows every kind, value and attribute,
-// one node per line, indented by depth. Values are shown with C-style
-// escapes so that white space differences are visible.
+// s with C-style escapes for bytes outside printable ASCII.
 inline std::string Escaped(const std::string& s) {
     std::string out;
     for (unsigned char c : s) {
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            out += buf;
-        }
+        char hex[8] = {static_cast<char>(c), 0};
+        if (c < 0x20 || c >= 0x7F) std::snprintf(hex, sizeof hex, "\\x%02X", c);
+        out += c == '\\' ? "\\\\" : hex;
     }
     return out;
 }
 
-inline void DumpInto(const ORMELA::VexaNode& node, int depth, std::string* out) {
+// A structural dump: one line per node with its kind, value and attributes
+// (or declaration fields), indented by depth.
+inline void DumpInto(const VexaNode& node, int depth, std::string* out) {
     static const char* const kinds[] = {"document", "element", "comment", "unknown", "text", "declaration"};
     out->append(static_cast<size_t>(depth) * 2, ' ');
     const int type = node.Type();
-    *out += (type >= 0 && type <= 5) ? kinds[type] : "?";
-    *out += " '" + Escaped(node.ValueStr()) + "'";
-    if (const ORMELA::VexaElement* e = node.ToElement()) {
-        for (const ORMELA::VexaAttribute* a = e->FirstAttribute(); a; a = a->Next()) {
+    *out += std::string(type >= 0 && type <= 5 ? kinds[type] : "?") + " '" + Escaped(node.ValueStr()) + "'";
+    if (const VexaElement* e = node.ToElement()) {
+        for (const VexaAttribute* a = e->FirstAttribute(); a; a = a->Next()) {
             *out += " " + Escaped(a->Name()) + "='" + Escaped(a->Value()) + "'";
         }
     }
-    if (const ORMELA::VexaDeclaration* d = node.ToDeclaration()) {
+    if (const VexaDeclaration* d = node.ToDeclaration()) {
         *out += std::string(" v='") + d->Version() + "' e='" + d->Encoding() + "' s='" + d->Standalone() + "'";
     }
     *out += "\n";
-    for (const ORMELA::VexaNode* child = node.FirstChild(); child; child = child->NextSibling()) {
-        DumpInto(*child, depth + 1, out);
-    }
+    for (const VexaNode* c = node.FirstChild(); c; c = c->NextSibling()) DumpInto(*c, depth + 1, out);
 }
 
-inline std::string Dump(const ORMELA::VexaNode& node) {
+inline std::string Dump(const VexaNode& node) {
     std::string out;
     DumpInto(node, 0, &out);
     return out;
 }
 
-// Path of a fixture in tests/data.
-inline std::string DataPath(const std::string& name) { return std::string(VEXA_TEST_DATA_DIR) + "/" + name; }
+// The dumps of a node's children, without the node's own line.
+inline std::string DumpChildren(const VexaNode& node) {
+    std::string out;
+    for (const VexaNode* c = node.FirstChild(); c; c = c->NextSibling()) DumpInto(*c, 0, &out);
+    return out;
+}
 
-// The bytes of a file.
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
+// Checks the links of a tree, both ways, and of every attribute list.
+inline void ExpectLinked(const VexaNode& node) {
+    const VexaNode* previous = nullptr;
+    for (const VexaNode* c = node.FirstChild(); c; previous = c, c = c->NextSibling()) {
+        ASSERT_TRUE(c->Parent() == &node && c->PreviousSibling() == previous) << c->Value();
+        ExpectLinked(*c);
+    }
+    EXPECT_EQ(node.LastChild(), previous);
+    if (const VexaElement* element = node.ToElement()) {
+        const VexaAttribute* last = nullptr;
+        for (const VexaAttribute* a = element->FirstAttribute(); a; last = a, a = a->Next()) {
+            ASSERT_EQ(a->Previous(), last);
+        }
+        EXPECT_EQ(element->LastAttribute(), last);
+    }
+}
+
+inline size_t CountChildren(const VexaNode& node) {
+    size_t n = 0;
+    for (const VexaNode* c = node.FirstChild(); c; c = c->NextSibling()) ++n;
+    return n;
+}
+
+// A fresh, unlinked node of the given type (VexaNode::NodeType).
+inline VexaNode* NewNode(int type) {
+    if (type == VexaNode::DOCUMENT) return new VexaDocument();
+    if (type == VexaNode::ELEMENT) return new VexaElement("");
+    if (type == VexaNode::COMMENT) return new VexaComment();
+    if (type == VexaNode::UNKNOWN) return new VexaUnknown();
+    if (type == VexaNode::TEXT) return new VexaText("");
+    return new VexaDeclaration();
+}
+
+inline std::string Repeat(const std::string& s, size_t n) {
+    std::string out;
+    while (n--) out += s;
+    return out;
+}
+
+// n nested elements.
+inline std::string Nest(size_t n) { return Repeat("<a>", n) + Repeat("</a>", n); }
+
+// What a stream still holds, taken through its buffer.
+inline std::string Rest(std::istream& in) {
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
 }
 
+// Sets the white-space flag for a scope and restores it afterwards.
+struct CondenseScope {
+    explicit CondenseScope(bool on) : saved(VexaBase::IsWhiteSpaceCondensed()) { VexaBase::SetCondenseWhiteSpace(on); }
+    ~CondenseScope() { VexaBase::SetCondenseWhiteSpace(saved); }
+    bool saved;
+};
+
+#ifdef VEXA_TEST_DATA_DIR
+// Path of a fixture in tests/data, and the paths of them all.
+inline std::string DataPath(const std::string& name) { return std::string(VEXA_TEST_DATA_DIR) + "/" + name; }
+inline std::vector<std::string> DataFiles() {
+    std::vector<std::string> paths;
+    for (const auto& entry : std::filesystem::directory_iterator(VEXA_TEST_DATA_DIR)) {
+        if (entry.path().extension() == ".xml") paths.push_back(entry.path().string());
+    }
+    EXPECT_FALSE(paths.empty()) << "no fixtures in " VEXA_TEST_DATA_DIR;
+    return paths;
+}
+#endif
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return Rest(in);
+}
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path.c_str(), std::ios::binary) << bytes;
+}
+
 // A file name unique to this test process, under the temporary directory.
 inline std::string TempPath(const std::string& stem) {
     static int counter = 0;
-    std::ostringstream name;
     const char* dir = std::getenv("TMPDIR");
-    name << (dir && *dir ? dir : "/tmp") << "/vexa_test_" << stem << "_" << ::getpid() << "_" << counter++;
-    return name.str();
+    return std::string(dir && *dir ? dir : "/tmp") + "/vexa_test_" + stem + "_" + std::to_string(::getpid()) + "_" +
+           std::to_string(counter++);
 }
 
 }  // namespace vexatest

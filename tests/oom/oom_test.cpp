@@ -1,22 +1,16 @@
-// Running out of memory. The global operator new of this program can fail
-// its N-th allocation with std::bad_alloc; for every N up to the count of a
-// full run, a run of parsing (buffer, file, stream), editing, copying,
-// printing and streaming either finishes or ends in that exception, and
-// then nothing has leaked (no allocation, no open file), every tree is
-// consistent and can be destroyed, and the next parse works.
+// Running out of memory. This program's operator new can fail its N-th
+// allocation with std::bad_alloc; for every N up to the count of a full run
+// of parsing (buffer, file, stream), editing, copying, printing and
+// streaming, the run finishes or ends in that exception, and then nothing
+// has leaked (no allocation, no open file), every tree is consistent and
+// can be destroyed, and the next parse works.
 #include <dirent.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <memory>
 #include <new>
-#include <sstream>
-#include <string>
 
-#include "vexa.h"
+#include "../test_util.h"
+
+using namespace vexatest;
 
 namespace {
 
@@ -31,8 +25,6 @@ void Arm(long long n) {
     failAt = n;
     failed = false;
 }
-
-void Disarm() { failAt = -1; }
 
 void* Allocate(std::size_t size) {
     if (allocationCount++ == failAt) {
@@ -71,31 +63,20 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept { Release(p); }
 
 namespace {
 
-using namespace ORMELA;
-
-// Every kind of node, long strings that do not fit in a string's own
-// buffer, references, and more attributes on one element than the parser
-// compares directly.
+// Every kind of node, strings too long for a string's own buffer,
+// references, and more attributes on one element than the parser compares
+// directly.
 const char kSample[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
     "<!-- a comment long enough to need a buffer of its own -->\n"
     "<!DOCTYPE catalogue [ <!ENTITY house \"a &lt;name&gt; that is never expanded\"> ]>\n"
     "<catalogue id=\"c1\" xmlns:book=\"urn:example:books\">\n"
-    "  <book:entry a1='1' a2='2' a3='3' a4='4' a5='5' a6='6' a7='7' a8='8' a9='9' a10='10'\n"
-    "      a11='11' a12='12' a13='13' a14='14' a15='15' a16='16' a17='17' a18='18' a19='19'>\n"
+    "  <book:entry a1='1' a2='2' a3='3' a4='4' a5='5' a6='6' a7='7' a8='8' a9='9' a10='10' a11='11' a12='12'\n"
+    "      a13='13' a14='14' a15='15' a16='16' a17='17' a18='18' a19='19'>\n"
     "    <title>Stories &amp; Sketches of the Long Northern Coast</title>\n"
-    "    <price currency=\"EUR\">12.50</price>\n"
     "    <note>Mixed <b>bold words</b> and &#x41;&#x42; text &house; after them</note>\n"
-    "    <![CDATA[ raw <markup> kept as it stands ]]>\n"
-    "  </book:entry>\n"
-    "  <empty/>\n"
-    "  <?pi processing instruction kept as unknown markup?>\n"
-    "</catalogue>\n";
-
-std::string TempPath(const char* stem) {
-    const char* dir = std::getenv("TMPDIR");
-    return std::string(dir && *dir ? dir : "/tmp") + "/vexa_oom_" + stem + "_" + std::to_string(::getpid());
-}
+    "    <![CDATA[ raw <markup> kept as it stands ]]>\n  </book:entry>\n  <empty/>\n"
+    "  <?pi processing instruction kept as unknown markup?>\n</catalogue>\n";
 
 int OpenDescriptors() {
     int count = 0;
@@ -106,51 +87,16 @@ int OpenDescriptors() {
     return count;
 }
 
-// The links of a tree, both ways, and of every attribute list.
-void ExpectConsistent(const VexaNode& node) {
-    EXPECT_EQ(node.FirstChild() == 0, node.LastChild() == 0);
-    const VexaNode* previous = 0;
-    for (const VexaNode* child = node.FirstChild(); child; child = child->NextSibling()) {
-        ASSERT_EQ(child->Parent(), &node);
-        ASSERT_EQ(child->PreviousSibling(), previous);
-        ExpectConsistent(*child);
-        previous = child;
-    }
-    EXPECT_EQ(node.LastChild(), previous);
-    if (const VexaElement* element = node.ToElement()) {
-        const VexaAttribute* last = 0;
-        for (const VexaAttribute* a = element->FirstAttribute(); a; a = a->Next()) {
-            ASSERT_EQ(a->Previous(), last);
-            last = a;
-        }
-        EXPECT_EQ(element->LastAttribute(), last);
-    }
-}
-
-std::string Compact(const VexaNode& node) {
-    std::ostringstream out;
-    out << node;
-    return out.str();
-}
-
-// The documents one run fills; they outlive the run so that a run cut
-// short leaves them behind half done.
-struct Documents {
-    VexaDocument parsed;
-    VexaDocument loaded;
-    VexaDocument streamed;
-};
-
 // One full run. Every allocation in it may be the one that fails.
-void FullRun(Documents& docs, const std::string& inPath, const std::string& outPath, FILE* printFile) {
-    docs.parsed.Parse(kSample);
-    docs.loaded.LoadFile(inPath.c_str());
-    {
-        std::istringstream in(kSample);
-        in >> docs.streamed;
-    }
+// The documents outlive it, so that a run cut short leaves them half done.
+void FullRun(VexaDocument (&docs)[3], const std::string& inPath, const std::string& outPath, FILE* printFile) {
+    VexaDocument &parsed = docs[0], &loaded = docs[1], &streamed = docs[2];
+    parsed.Parse(kSample);
+    loaded.LoadFile(inPath.c_str());
+    std::istringstream in(kSample);
+    in >> streamed;
 
-    VexaElement* root = docs.parsed.FirstChildElement();
+    VexaElement* root = parsed.FirstChildElement();
     if (!root) return;
     root->SetAttribute("added", "a value long enough to need a buffer of its own");
     root->SetAttribute("count", 42);
@@ -161,86 +107,60 @@ void FullRun(Documents& docs, const std::string& inPath, const std::string& outP
     root->InsertBeforeChild(first, VexaDeclaration("1.0", "a long encoding name for the test", ""));
     root->InsertAfterChild(first, *first);
     root->InsertEndChild(*first);
-    root->ReplaceChild(root->FirstChild(), docs.streamed.FirstChild() ? *docs.streamed.FirstChild() : *first);
+    root->ReplaceChild(root->FirstChild(), streamed.FirstChild() ? *streamed.FirstChild() : *first);
     root->RemoveChild(root->LastChild());
-    VexaHandle(&docs.parsed).FirstChildElement().FirstChildElement().ToElement();
 
-    std::unique_ptr<VexaNode> copy(docs.parsed.Clone());
+    std::unique_ptr<VexaNode> copy(parsed.Clone());
     copy->FirstChildElement()->SetValue("a renamed copy of the root element");
 
-    docs.parsed.Print(printFile, 0);
+    parsed.Print(printFile, 0);
     root->Print(printFile, 2);
-    docs.loaded.SaveFile(outPath.c_str());
+    loaded.SaveFile(outPath.c_str());
 
     std::string text = "a prefix long enough to need a buffer of its own: ";
-    text << docs.parsed << *copy;
-    Compact(docs.loaded);
+    text << parsed << *copy;
+    std::ostringstream out;
+    out << loaded;
 }
 
-class OutOfMemory : public ::testing::Test {
-protected:
-    void SetUp() override {
-        inPath = TempPath("in.xml");
-        outPath = TempPath("out.xml");
-        std::ofstream(inPath.c_str(), std::ios::binary) << kSample;
-        printFile = std::tmpfile();
-        ASSERT_TRUE(printFile != 0);
-    }
-    void TearDown() override {
-        if (printFile) std::fclose(printFile);
-        std::remove(inPath.c_str());
-        std::remove(outPath.c_str());
-    }
-
-    std::string inPath;
-    std::string outPath;
-    FILE* printFile = 0;
-};
-
-TEST_F(OutOfMemory, EveryAllocationFailingInTurnLeavesNothingBehind) {
+TEST(OutOfMemory, EveryAllocationFailingInTurnLeavesNothingBehind) {
+    const std::string inPath = TempPath("oom_in"), outPath = TempPath("oom_out");
+    WriteFile(inPath, kSample);
+    const std::unique_ptr<FILE, int (*)(FILE*)> printFile(std::tmpfile(), std::fclose);
+    ASSERT_TRUE(printFile != nullptr);
     VexaDocument reference;
     reference.Parse(kSample);
     ASSERT_FALSE(reference.Error()) << reference.ErrorText();
     const std::string expected = Compact(reference);
-
-    // A first run settles whatever the streams allocate once per process;
-    // the second counts the allocations of a full run.
-    long long total = 0;
-    for (int round = 0; round < 2; ++round) {
-        const long long live = liveAllocations;
-        {
-            Documents docs;
-            Arm(-1);
-            FullRun(docs, inPath, outPath, printFile);
-            total = allocationCount;
-        }
-        ASSERT_EQ(liveAllocations, live) << "a full run leaks";
+    {
+        // A first run settles what the streams allocate once per process.
+        VexaDocument docs[3];
+        Arm(-1);
+        FullRun(docs, inPath, outPath, printFile.get());
     }
     // Tools such as valgrind put their own allocator in place of this one.
-    if (total == 0) GTEST_SKIP() << "operator new is not this program's own";
-    ASSERT_GT(total, 100);
+    if (allocationCount == 0) GTEST_SKIP() << "operator new is not this program's own";
 
+    // Allocation n fails, for each n until a run no longer reaches it: that
+    // last run is a full one.
     const int descriptors = OpenDescriptors();
-    for (long long n = 0; n <= total; ++n) {
-        SCOPED_TRACE("allocation " + std::to_string(n) + " of " + std::to_string(total) + " fails");
+    long long n = 0;
+    for (bool reached = true; reached; ++n) {
+        SCOPED_TRACE("allocation " + std::to_string(n) + " fails");
         const long long live = liveAllocations;
         {
-            Documents docs;
+            VexaDocument docs[3];
             bool threw = false;
             Arm(n);
             try {
-                FullRun(docs, inPath, outPath, printFile);
+                FullRun(docs, inPath, outPath, printFile.get());
             } catch (const std::bad_alloc&) {
                 threw = true;
             }
-            Disarm();
-            EXPECT_EQ(failed, n < total);
-            if (threw) {
-                EXPECT_TRUE(failed) << "bad_alloc without a failed allocation";
-            }
-            ExpectConsistent(docs.parsed);
-            ExpectConsistent(docs.loaded);
-            ExpectConsistent(docs.streamed);
+            failAt = -1;
+            reached = failed;
+            EXPECT_TRUE(failed || !threw) << "bad_alloc without a failed allocation";
+            for (const VexaDocument& doc : docs) ExpectLinked(doc);
         }
         ASSERT_EQ(liveAllocations, live) << "leak after the failed allocation";
         ASSERT_EQ(OpenDescriptors(), descriptors) << "a file was left open";
@@ -250,6 +170,9 @@ TEST_F(OutOfMemory, EveryAllocationFailingInTurnLeavesNothingBehind) {
         ASSERT_FALSE(again.Error());
         ASSERT_EQ(Compact(again), expected);
     }
+    EXPECT_GT(n, 100);
+    std::remove(inPath.c_str());
+    std::remove(outPath.c_str());
 }
 
 }  // namespace
