@@ -182,7 +182,8 @@ size_t ClosingTagLength(const char* p, const std::string& name) {
     if (p[0] != '<' || p[1] != '/') return 0;
     const char* q = p + 2;
     for (size_t i = 0; i < name.size(); ++i, ++q) {
-        if (!*q || FoldCase(*q) != FoldCase(name[i])) return 0;
+        // Names hold no zero byte, so an exact match is never the end.
+        if (*q != name[i] && (!*q || FoldCase(*q) != FoldCase(name[i]))) return 0;
     }
     return *q == '>' ? static_cast<size_t>(q + 1 - p) : 0;
 }
@@ -231,7 +232,7 @@ public:
         if (slots.empty()) {
             size_t n = 0;
             for (const VexaAttribute* a = first; a; a = a->Next()) {
-                if (name == a->Name()) return true;
+                if (std::strcmp(a->Name(), name.c_str()) == 0) return true;
                 ++n;
             }
             if (n < kDirect) return false;
@@ -576,7 +577,7 @@ const char* VexaBase::ReadText(const char* p, std::string* text, bool trimWhiteS
         p = SkipWhiteSpace(p);
     }
     if (!p) return 0;
-    const size_t endLength = std::strlen(endTag);
+    const size_t endLength = (endTag[0] && !endTag[1]) ? 1 : std::strlen(endTag);  // mostly one character
     // Characters at which the plain run stops and a closer look is needed:
     // both letter cases of the delimiter's first character, '&' and the end.
     const char endLower = FoldCase(endTag[0]);
