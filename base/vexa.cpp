@@ -57,50 +57,46 @@ namespace {
 using impl::HexReferenceLength;
 using impl::kEscape;
 
-// Writes str escaped for output to sink, which takes Put(const char*, size_t).
+// Writes the escaped form of the byte at s[i], which needs one, to sink
+// (anything with Put(const char*, size_t)); returns the index after what
+// was consumed.
 template <class Sink>
-void Escape(const char* s, size_t n, Sink& sink) {
+size_t EscapeOne(const char* s, size_t n, size_t i, Sink& sink) {
     static const char hex[] = "0123456789ABCDEF";
-    size_t i = 0;
-    while (i < n) {
-        const size_t run = i;
-        while (i < n && kEscape.kind[static_cast<unsigned char>(s[i])] == 0) ++i;
-        if (i != run) sink.Put(s + run, i - run);
-        if (i >= n) break;
-        const char c = s[i];
-        switch (c) {
-            case '&': {
-                const size_t reference = HexReferenceLength(s, n, i);
-                if (reference) {
-                    sink.Put(s + i, reference);
-                    i += reference;
-                    continue;
-                }
-                sink.Put(VexaBase::entity[0].str, VexaBase::entity[0].strLength);
-                break;
+    const char c = s[i];
+    switch (c) {
+        case '&': {
+            const size_t reference = HexReferenceLength(s, n, i);
+            if (reference) {
+                sink.Put(s + i, reference);
+                return i + reference;
             }
-            case '<':
-                sink.Put(VexaBase::entity[1].str, VexaBase::entity[1].strLength);
-                break;
-            case '>':
-                sink.Put(VexaBase::entity[2].str, VexaBase::entity[2].strLength);
-                break;
-            case '"':
-                sink.Put(VexaBase::entity[3].str, VexaBase::entity[3].strLength);
-                break;
-            case '\'':
-                sink.Put(VexaBase::entity[4].str, VexaBase::entity[4].strLength);
-                break;
-            default: {
-                const unsigned char u = static_cast<unsigned char>(c);
-                const char reference[6] = {'&', '#', 'x', hex[u >> 4], hex[u & 15], ';'};
-                sink.Put(reference, 6);
-                break;
-            }
+            sink.Put(VexaBase::entity[0].str, VexaBase::entity[0].strLength);
+            break;
         }
-        ++i;
+        case '<':
+            sink.Put(VexaBase::entity[1].str, VexaBase::entity[1].strLength);
+            break;
+        case '>':
+            sink.Put(VexaBase::entity[2].str, VexaBase::entity[2].strLength);
+            break;
+        case '"':
+            sink.Put(VexaBase::entity[3].str, VexaBase::entity[3].strLength);
+            break;
+        case '\'':
+            sink.Put(VexaBase::entity[4].str, VexaBase::entity[4].strLength);
+            break;
+        default: {
+            const unsigned char u = static_cast<unsigned char>(c);
+            const char reference[6] = {'&', '#', 'x', hex[u >> 4], hex[u & 15], ';'};
+            sink.Put(reference, 6);
+            break;
+        }
     }
+    return i + 1;
 }
+
+inline bool Plain(char c) { return kEscape.kind[static_cast<unsigned char>(c)] == 0; }
 
 struct StringSink {
     std::string* out;
@@ -109,7 +105,15 @@ struct StringSink {
 
 void AppendEscaped(const std::string& str, std::string* out) {
     StringSink sink = {out};
-    Escape(str.data(), str.size(), sink);
+    const char* const s = str.data();
+    const size_t n = str.size();
+    size_t i = 0;
+    while (i < n) {
+        const size_t run = i;
+        while (i < n && Plain(s[i])) ++i;
+        if (i != run) out->append(s + run, i - run);
+        if (i < n) i = EscapeOne(s, n, i, sink);
+    }
 }
 
 // Collects output in a fixed buffer and hands it on in large pieces: to a
@@ -144,8 +148,21 @@ public:
         if (used == kChunk) Flush();
         buffer[used++] = c;
     }
-    void PutEscaped(const std::string& s) { Escape(s.data(), s.size(), *this); }
-    void PutEscaped(const char* s) { Escape(s, std::strlen(s), *this); }
+    void PutEscaped(const std::string& s) { PutEscaped(s.data(), s.size()); }
+    void PutEscaped(const char* s) { PutEscaped(s, std::strlen(s)); }
+    // Plain bytes go straight into the buffer as they are scanned.
+    void PutEscaped(const char* s, size_t n) {
+        size_t i = 0;
+        while (i < n) {
+            if (used == kChunk) Flush();
+            const size_t stop = (n - i < kChunk - used) ? n : i + (kChunk - used);
+            char* out = buffer + used;
+            const size_t start = i;
+            while (i < stop && Plain(s[i])) *out++ = s[i++];
+            used += i - start;
+            if (i < stop) i = EscapeOne(s, n, i, *this);
+        }
+    }
     void Indent(int depth) {
         for (int i = 0; i < depth; ++i) Put("    ", 4);
     }
