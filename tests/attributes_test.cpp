@@ -7,18 +7,18 @@
 
 using namespace vexatest;
 
-namespace {
-
 // Names and values first to last, then "|", then last to first.
-std::string Walk(const VexaAttribute* first, const VexaAttribute* last) {
+static std::string Walk(const VexaAttribute* first, const VexaAttribute* last) {
     std::string out;
     for (const VexaAttribute* a = first; a; a = a->Next()) out += std::string(a->Name()) + a->Value();
     out += "|";
     for (const VexaAttribute* a = last; a; a = a->Previous()) out += std::string(a->Name()) + a->Value();
     return out;
 }
-std::string Walk(const VexaAttributeSet& set) { return Walk(set.First(), set.Last()); }
-std::string Walk(const VexaNode& e) { return Walk(e.ToElement()->FirstAttribute(), e.ToElement()->LastAttribute()); }
+static std::string Walk(const VexaAttributeSet& set) { return Walk(set.First(), set.Last()); }
+static std::string Walk(const VexaNode& e) {
+    return Walk(e.ToElement()->FirstAttribute(), e.ToElement()->LastAttribute());
+}
 
 TEST(AttributeSet, LinksBothWaysAndUnlinksCleanly) {
     VexaAttribute a("a", "1"), b("b", "2"), c("c", "3"), other("o", "4");
@@ -76,44 +76,40 @@ TEST(ElementAttributes, SetRemoveAndLookUp) {
     EXPECT_EQ(e.QueryIntAttribute("none", &i), VEXA_QUERY_NO_ATTRIBUTE);
     EXPECT_EQ(e.QueryDoubleAttribute("none", &d), VEXA_QUERY_NO_ATTRIBUTE);
     EXPECT_TRUE(i == 5 && d == 5.0);
-    e.RemoveAttribute("B");
-    e.RemoveAttribute("b");
+    for (const char* name : {"B", "b"}) e.RemoveAttribute(name);
     EXPECT_EQ(Walk(e), "a3cx|cxa3");
-    e.RemoveAttribute("a");
-    e.RemoveAttribute("c");
+    for (const char* name : {"a", "c"}) e.RemoveAttribute(name);
     EXPECT_EQ(Walk(e), "|");
 }
 
 const int kUntouched = 777;
 
 TEST(ElementAttributes, IntConversions) {
-    const struct {
-        const char* text;
-        int query;  // QueryIntValue's result code
-        int value;  // the number QueryIntValue writes, or kUntouched
-        int plain;  // IntValue
-    } cases[] = {{"42", VEXA_QUERY_OK, 42, 42},
-                 {"12abc", VEXA_QUERY_OK, 12, 12},
-                 {"\t\n+5 ", VEXA_QUERY_OK, 5, 5},
-                 {"2147483647", VEXA_QUERY_OK, INT_MAX, INT_MAX},
-                 {"-2147483648", VEXA_QUERY_OK, INT_MIN, INT_MIN},
-                 {"2147483648", VEXA_QUERY_WRONG_TYPE, kUntouched, INT_MAX},
-                 {"-99999999999", VEXA_QUERY_WRONG_TYPE, kUntouched, INT_MIN},
-                 {"123456789012345678901234567890", VEXA_QUERY_WRONG_TYPE, kUntouched, INT_MAX},
-                 {"abc", VEXA_QUERY_WRONG_TYPE, kUntouched, 0},
-                 {"- 5", VEXA_QUERY_WRONG_TYPE, kUntouched, 0},
-                 {"", VEXA_QUERY_WRONG_TYPE, kUntouched, 0}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string("value '") + c.text + "'");
+    // The text, QueryIntValue's result code, the number it writes (or
+    // kUntouched) and IntValue.
+    const std::tuple<const char*, int, int, int> cases[] = {
+        {"42", VEXA_QUERY_OK, 42, 42},
+        {"12abc", VEXA_QUERY_OK, 12, 12},
+        {"\t\n+5 ", VEXA_QUERY_OK, 5, 5},
+        {"2147483647", VEXA_QUERY_OK, INT_MAX, INT_MAX},
+        {"-2147483648", VEXA_QUERY_OK, INT_MIN, INT_MIN},
+        {"2147483648", VEXA_QUERY_WRONG_TYPE, kUntouched, INT_MAX},
+        {"-99999999999", VEXA_QUERY_WRONG_TYPE, kUntouched, INT_MIN},
+        {"123456789012345678901234567890", VEXA_QUERY_WRONG_TYPE, kUntouched, INT_MAX},
+        {"abc", VEXA_QUERY_WRONG_TYPE, kUntouched, 0},
+        {"- 5", VEXA_QUERY_WRONG_TYPE, kUntouched, 0},
+        {"", VEXA_QUERY_WRONG_TYPE, kUntouched, 0}};
+    for (const auto& [text, code, value, plain] : cases) {
+        SCOPED_TRACE(std::string("value '") + text + "'");
         VexaElement e("e");
-        e.SetAttribute("n", c.text);
-        int query = kUntouched, viaElement = kUntouched, plain = kUntouched;
-        EXPECT_EQ(e.FirstAttribute()->QueryIntValue(&query), c.query);
-        EXPECT_EQ(e.QueryIntAttribute("n", &viaElement), c.query);
-        EXPECT_TRUE(query == c.value && viaElement == c.value) << query << " " << viaElement;
-        EXPECT_EQ(e.FirstAttribute()->IntValue(), c.plain);
-        EXPECT_STREQ(e.Attribute("n", &plain), c.text);
-        EXPECT_EQ(plain, c.plain);
+        e.SetAttribute("n", text);
+        int query = kUntouched, viaElement = kUntouched, viaAttribute = kUntouched;
+        EXPECT_EQ(e.FirstAttribute()->QueryIntValue(&query), code);
+        EXPECT_EQ(e.QueryIntAttribute("n", &viaElement), code);
+        EXPECT_TRUE(query == value && viaElement == value) << query << " " << viaElement;
+        EXPECT_EQ(e.FirstAttribute()->IntValue(), plain);
+        EXPECT_STREQ(e.Attribute("n", &viaAttribute), text);
+        EXPECT_EQ(viaAttribute, plain);
     }
 }
 
@@ -135,5 +131,3 @@ TEST(ElementAttributes, DoublesAndSetters) {
     a.SetDoubleValue(-1e300);
     EXPECT_EQ(std::strlen(a.Value()), 1 + 301 + 7u);  // sign, digits, point and six decimals
 }
-
-}  // namespace

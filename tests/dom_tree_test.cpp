@@ -1,4 +1,5 @@
-// Linking, copying, removing and finding nodes; who deletes what.
+// Linking, copying, removing and finding nodes, directly and through
+// null-safe handles; who deletes what.
 
 #include "test_util.h"
 
@@ -28,22 +29,15 @@ std::string Children(const VexaNode& parent) {
 }
 
 // An edit of parent p, given its children k, a child s of another parent
-// and a node x to copy in.
+// and a node x to copy in. Each row: its name, p's children before and
+// after (one letter each), and the value of the fresh copy the edit returns,
+// "p" for true, null for null.
 #define EDIT(expr)                                                                     \
-    [](VexaNode& p, VexaNode* const* k, VexaNode* s, const VexaNode& x) -> VexaNode* { \
-        static_cast<void>(k), static_cast<void>(s), static_cast<void>(x);              \
-        return expr;                                                                   \
-    }
+    [](VexaNode& p, [[maybe_unused]] VexaNode* const* k, [[maybe_unused]] VexaNode* s, \
+       [[maybe_unused]] const VexaNode& x) -> VexaNode* { return expr; }
+typedef VexaNode* (*Edit)(VexaNode& p, VexaNode* const* k, VexaNode* s, const VexaNode& x);
 
-struct Edit {
-    const char* what;
-    const char* start;  // p's children before, one letter each
-    VexaNode* (*run)(VexaNode& p, VexaNode* const* k, VexaNode* s, const VexaNode& x);
-    const char* after;   // p's children after
-    const char* result;  // value of the fresh copy returned; "p" for true; null for null
-};
-
-const Edit kEdits[] = {
+const std::tuple<const char*, const char*, Edit, const char*, const char*> kEdits[] = {
     {"InsertEnd", "abc", EDIT(p.InsertEndChild(x)), "abcx", "x"},
     {"InsertBeforeFirst", "abc", EDIT(p.InsertBeforeChild(k[0], x)), "xabc", "x"},
     {"InsertBeforeLast", "abc", EDIT(p.InsertBeforeChild(k[2], x)), "abxc", "x"},
@@ -66,23 +60,22 @@ const Edit kEdits[] = {
 };
 
 TEST(DomTree, EditsKeepListsAndOwnership) {
-    for (const Edit& e : kEdits) {
-        SCOPED_TRACE(e.what);
+    for (const auto& [what, start, edit, after, result] : kEdits) {
+        SCOPED_TRACE(what);
         Counted::live = 0;
         {
             VexaElement p("p"), q("q");
             VexaNode* stranger = q.LinkEndChild(new Counted("s"));
             VexaNode* kid[3] = {};
-            for (size_t i = 0; e.start[i]; ++i)
-                kid[i] = p.LinkEndChild(new Counted(std::string(1, e.start[i]).c_str()));
+            for (size_t i = 0; start[i]; ++i) kid[i] = p.LinkEndChild(new Counted(std::string(1, start[i]).c_str()));
             const Counted x("x");
-            VexaNode* result = e.run(p, kid, stranger, x);
-            EXPECT_EQ(Children(p), e.after);
+            VexaNode* returned = edit(p, kid, stranger, x);
+            EXPECT_EQ(Children(p), after);
             EXPECT_EQ(Children(q), "s");
-            EXPECT_EQ(Counted::live, static_cast<int>(std::strlen(e.after)) + 2);  // p's children, x and s
-            const bool copied = e.result && *e.result != 'p';
-            EXPECT_EQ(result, copied ? p.FirstChild(e.result) : e.result ? &p : nullptr);
-            for (VexaNode* k : kid) EXPECT_NE(result, k);
+            EXPECT_EQ(Counted::live, static_cast<int>(std::strlen(after)) + 2);  // p's children, x and s
+            const bool copied = result && *result != 'p';
+            EXPECT_EQ(returned, copied ? p.FirstChild(result) : result ? &p : nullptr);
+            for (VexaNode* k : kid) EXPECT_NE(returned, k);
         }
         EXPECT_EQ(Counted::live, 0);
     }
@@ -184,6 +177,53 @@ TEST(DomContract, ForeignNodes) {
     EXPECT_DEATH(p.IterateChildren(stranger), "failed assertion");
     EXPECT_DEATH(p.IterateChildren("s", stranger), "failed assertion");
 #endif
+}
+
+// A call, as a function and as written, and the index of the child it
+// reaches, -1 for null.
+typedef std::tuple<VexaHandle (*)(const VexaHandle& h), const char*, int> Step;
+#define STEP(expr, want) Step([](const VexaHandle& h) { return expr; }, #expr, want)
+
+// Children: text "a", element "x", comment "c", element "y", element "x".
+const Step kSteps[] = {STEP(h.Child(0), 0),
+                       STEP(h.Child(4), 4),
+                       STEP(h.Child(5), -1),
+                       STEP(h.Child(-1), 0),
+                       STEP(h.ChildElement(1), 3),
+                       STEP(h.ChildElement(3), -1),
+                       STEP(h.ChildElement(-2), 1),
+                       STEP(h.Child("x", 1), 4),
+                       STEP(h.Child("x", 2), -1),
+                       STEP(h.Child("X", 0), -1),
+                       STEP(h.ChildElement("x", 1), 4),
+                       STEP(h.ChildElement("a", 0), -1),
+                       STEP(h.ChildElement("y", -3), 3),
+                       STEP(h.FirstChild("a"), 0),
+                       STEP(h.FirstChildElement(), 1),
+                       STEP(h.FirstChildElement("a"), -1),
+                       STEP(h.FirstChildElement("y"), 3)};
+
+TEST(Handle, CountsAndNamesChildren) {
+    VexaElement e("e"), empty("empty");
+    VexaComment* comment = new VexaComment();
+    comment->SetValue("c");
+    VexaNode* k[] = {e.LinkEndChild(new VexaText("a")), e.LinkEndChild(new VexaElement("x")), e.LinkEndChild(comment),
+                     e.LinkEndChild(new VexaElement("y")), e.LinkEndChild(new VexaElement("x"))};
+    for (const auto& [go, call, want] : kSteps) {
+        EXPECT_EQ(go(VexaHandle(&e)).GetNode(), want < 0 ? nullptr : k[want]) << call;
+        EXPECT_EQ(go(VexaHandle(nullptr)).GetNode(), nullptr) << call;
+        EXPECT_EQ(go(VexaHandle(&empty)).GetNode(), nullptr) << call;
+        EXPECT_EQ(go(VexaHandle(k[0])).GetNode(), nullptr) << call;
+    }
+}
+
+TEST(Handle, Chains) {
+    VexaDocument doc;
+    EXPECT_EQ(VexaHandle(&doc).FirstChildElement("r").ChildElement(2).FirstChild().GetNode(), nullptr);
+    doc.Parse("<r><s/><s><t>hi</t></s></r>");
+    const VexaHandle t = VexaHandle(&doc).FirstChildElement("r").ChildElement("s", 1).FirstChild();
+    EXPECT_TRUE(t.ToElement() && !t.ToText() && t.FirstChild().ToText() && !t.FirstChild().ToElement());
+    EXPECT_EQ(t.FirstChild().GetNode()->ValueStr(), "hi");
 }
 
 }  // namespace

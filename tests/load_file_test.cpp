@@ -38,9 +38,7 @@ TEST(LoadFile, DoctypeWithInternalSubset) {
 }
 
 TEST(LoadFile, CdataByteOrderMarkAndMixedContent) {
-    const struct {
-        const char *file, *dump;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"cdata.xml",
          "element 'page'\n  element 'script'\n    unknown '![CDATA[if (n < 10 && m > 2) { tag = \"<b>\"; }]]'\n"
          "  element 'note'\n    text 'after'\n"},
@@ -49,10 +47,10 @@ TEST(LoadFile, CdataByteOrderMarkAndMixedContent) {
         {"mixed.xml",
          "element 'para'\n  text 'A'\n  element 'em'\n    text 'quick'\n  text 'look at'\n  element 'code'\n"
          "    text 'x < y'\n  text ', then a'\n  element 'br'\n  text 'break and a tail.'\n"}};
-    for (const auto& c : cases) {
+    for (const auto& [file, dump] : cases) {
         VexaDocument doc;
-        ASSERT_TRUE(doc.LoadFile(DataPath(c.file).c_str())) << c.file << ": " << doc.ErrorText();
-        EXPECT_EQ(c.dump, DumpChildren(doc)) << c.file;
+        ASSERT_TRUE(doc.LoadFile(DataPath(file).c_str())) << file << ": " << doc.ErrorText();
+        EXPECT_EQ(dump, DumpChildren(doc)) << file;
     }
 }
 
@@ -70,20 +68,17 @@ TEST(LoadFile, LongLinesAndZeroBytes) {
 TEST(LoadFile, MissingAndEmptyFiles) {
     const std::string missing = TempPath("missing"), empty = TempPath("empty");
     WriteFile(empty, "");
-    const struct {
-        std::string name;
-        int code;
-    } cases[] = {
+    const std::pair<std::string, int> cases[] = {
         {missing, VEXA_ERROR_FILE_OPEN}, {empty, VEXA_ERROR_DOCUMENT_EMPTY}, {"/dev/null", VEXA_ERROR_DOCUMENT_EMPTY}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, code] : cases) {
+        SCOPED_TRACE(name);
         VexaDocument doc;
         doc.Parse("<a><b/>");  // an earlier error and an earlier tree
-        EXPECT_FALSE(doc.LoadFile(c.name.c_str()));
-        EXPECT_EQ(c.code, doc.ErrorCode());
-        EXPECT_STREQ(VexaBase::errorString[c.code], doc.ErrorText());
+        EXPECT_FALSE(doc.LoadFile(name.c_str()));
+        EXPECT_EQ(code, doc.ErrorCode());
+        EXPECT_STREQ(VexaBase::errorString[code], doc.ErrorText());
         EXPECT_TRUE(doc.ErrorRow() == -1 && doc.ErrorCol() == -1 && !doc.FirstChild());
-        EXPECT_EQ(c.name, doc.ValueStr());
+        EXPECT_EQ(name, doc.ValueStr());
     }
     std::remove(empty.c_str());
 }

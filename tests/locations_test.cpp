@@ -8,26 +8,23 @@ using namespace vexatest;
 // "@ row:col" for each attribute, in document order.
 static std::string Locations(const VexaNode& node) {
     std::string out = "DECUTX"[node.Type()] + std::to_string(node.Row()) + ":" + std::to_string(node.Column()) + " ";
-    if (const VexaElement* e = node.ToElement()) {
-        for (const VexaAttribute* a = e->FirstAttribute(); a; a = a->Next()) {
-            out += "@" + std::to_string(a->Row()) + ":" + std::to_string(a->Column()) + " ";
-        }
-    }
+    const VexaElement* e = node.ToElement();
+    for (const VexaAttribute* a = e ? e->FirstAttribute() : nullptr; a; a = a->Next())
+        out += "@" + std::to_string(a->Row()) + ":" + std::to_string(a->Column()) + " ";
     for (const VexaNode* c = node.FirstChild(); c; c = c->NextSibling()) out += Locations(*c);
     return out;
 }
 
 TEST(Locations, Stamp) {
-    const struct {
-        const char* text;
-        int tabsize, at, row, col;
-    } cases[] = {{"ab\tc", 4, 3, 0, 4},     {"ab\tc", 8, 3, 0, 8},  {"abcd\tx", 4, 5, 0, 8}, {"abcdefg\tx", 4, 8, 0, 8},
-                 {"x\r\ny", 4, 3, 1, 0},    {"x\n\ry", 4, 3, 1, 0}, {"x\r\ry", 4, 3, 2, 0},  {"x\n\ny", 4, 3, 2, 0},
-                 {"\xC3\xA9z", 4, 2, 0, 2}, {"a\tb", 0, 2, 0, 0},   {"a\0b", 4, 2, 0, 0}};
-    for (const auto& c : cases) {
-        VexaParsingData data(c.text, c.tabsize, 0, 0);
-        data.Stamp(c.text + c.at);
-        EXPECT_EQ(std::make_pair(c.row, c.col), std::make_pair(data.Cursor().row, data.Cursor().col)) << c.text;
+    // The text, tab size, the offset stamped, and the row and column it gets.
+    const std::tuple<const char*, int, int, int, int> cases[] = {
+        {"ab\tc", 4, 3, 0, 4},     {"ab\tc", 8, 3, 0, 8},  {"abcd\tx", 4, 5, 0, 8}, {"abcdefg\tx", 4, 8, 0, 8},
+        {"x\r\ny", 4, 3, 1, 0},    {"x\n\ry", 4, 3, 1, 0}, {"x\r\ry", 4, 3, 2, 0},  {"x\n\ny", 4, 3, 2, 0},
+        {"\xC3\xA9z", 4, 2, 0, 2}, {"a\tb", 0, 2, 0, 0},   {"a\0b", 4, 2, 0, 0}};
+    for (const auto& [text, tabsize, at, row, col] : cases) {
+        VexaParsingData data(text, tabsize, 0, 0);
+        data.Stamp(text + at);
+        EXPECT_EQ(std::make_pair(row, col), std::make_pair(data.Cursor().row, data.Cursor().col)) << text;
     }
     // A line break whose second half is the target is crossed whole, and
     // the cursor never moves back.
@@ -43,22 +40,19 @@ TEST(Locations, Stamp) {
 
 TEST(Locations, EveryNodeAndAttribute) {
     const char* const mixed = "<a b='1'\tc='2'>\n\t<x/>\r\n<!--c-->\n\r<?xml version='1'?>\r\r<!D>\n\ntext</a>";
-    const struct {
-        const char* text;
-        int tabsize;
-        const char* locations;
-    } cases[] = {{mixed, 4, "D0:0 E0:0 @0:3 @0:12 E1:4 C2:0 X3:0 U5:0 T7:0 "},
-                 {mixed, 8, "D0:0 E0:0 @0:3 @0:16 E1:8 C2:0 X3:0 U5:0 T7:0 "},
-                 {mixed, 0, "D0:0 E0:0 @0:0 @0:0 E0:0 C0:0 X0:0 U0:0 T0:0 "},
-                 {"<a>\t x<b\n\n  k = 'v'/></a>", 4, "D0:0 E0:0 T0:5 E0:6 @2:2 "},
-                 {"\xEF\xBB\xBF<?xml version='1'?>\n<r/>", 4, "D0:0 X0:0 E1:0 "},
-                 {"  \n <r> caf\xC3\xA9 <!-- --></r>", 4, "D0:0 E1:1 T1:5 C1:11 "}};
-    for (const auto& c : cases) {
+    const std::tuple<const char*, int, const char*> cases[] = {
+        {mixed, 4, "D0:0 E0:0 @0:3 @0:12 E1:4 C2:0 X3:0 U5:0 T7:0 "},
+        {mixed, 8, "D0:0 E0:0 @0:3 @0:16 E1:8 C2:0 X3:0 U5:0 T7:0 "},
+        {mixed, 0, "D0:0 E0:0 @0:0 @0:0 E0:0 C0:0 X0:0 U0:0 T0:0 "},
+        {"<a>\t x<b\n\n  k = 'v'/></a>", 4, "D0:0 E0:0 T0:5 E0:6 @2:2 "},
+        {"\xEF\xBB\xBF<?xml version='1'?>\n<r/>", 4, "D0:0 X0:0 E1:0 "},
+        {"  \n <r> caf\xC3\xA9 <!-- --></r>", 4, "D0:0 E1:1 T1:5 C1:11 "}};
+    for (const auto& [text, tabsize, locations] : cases) {
         VexaDocument doc;
-        doc.SetTabSize(c.tabsize);
-        doc.Parse(c.text);
-        EXPECT_FALSE(doc.Error()) << c.text;
-        EXPECT_EQ(c.locations, Locations(doc)) << c.text;
+        doc.SetTabSize(tabsize);
+        doc.Parse(text);
+        EXPECT_FALSE(doc.Error()) << text;
+        EXPECT_EQ(locations, Locations(doc)) << text;
     }
 }
 

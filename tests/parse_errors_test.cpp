@@ -26,89 +26,79 @@ TEST(ParseErrors, Messages) {
 
 // Content cut short (code 6) has no location: the end of the text has none.
 TEST(ParseErrors, CodesMessagesAndLocations) {
-    const struct {
-        const char* text;
-        int tabsize, code, row, col;
-    } cases[] = {{"<a b=\"x", 4, VEXA_ERROR_ELEMENT, 0, 3},
-                 {"<a\n\tb=x", 4, VEXA_ERROR_ELEMENT, 1, 4},
-                 {"<abc", 4, VEXA_ERROR_ELEMENT_NAME, 0, 1},
-                 {"<r>\r\n<abc", 4, VEXA_ERROR_ELEMENT_NAME, 1, 1},
-                 {"<a>", 4, VEXA_ERROR_ELEMENT_VALUE, kNone, kNone},
-                 {"<a>text", 4, VEXA_ERROR_ELEMENT_VALUE, kNone, kNone},
-                 {"<a><!--c", 4, VEXA_ERROR_ELEMENT_VALUE, kNone, kNone},
-                 {"<a><b/>\r\n", 4, VEXA_ERROR_ELEMENT_VALUE, kNone, kNone},
-                 {"<a b>", 4, VEXA_ERROR_ATTRIBUTES, 0, 4},
-                 {"<a\r\r1=\"x\">", 4, VEXA_ERROR_ATTRIBUTES, 2, 0},
-                 {"<a b", 4, VEXA_ERROR_ATTRIBUTES, 0, 3},
-                 {"<a b='1' ", 4, VEXA_ERROR_ATTRIBUTES, 0, 8},
-                 {"<a b=", 4, VEXA_ERROR_ATTRIBUTES, kNone, kNone},
-                 {"<a b=\n\t", 4, VEXA_ERROR_ATTRIBUTES, 1, 4},
-                 {"<a b='1' c='2' b='3'/>", 4, VEXA_ERROR_ATTRIBUTES, 0, 15},
-                 {"<a\n\tb='1'\n\tb='3'/>", 8, VEXA_ERROR_ATTRIBUTES, 2, 8},
-                 // More attributes than the parser compares by hand: a repeat is still found.
-                 {"<a a='' b='' c='' d='' e='' f='' g='' h='' i='' j='' k='' l='' m='' n='' o='' p='' q='' c=''/>", 4,
-                  VEXA_ERROR_ATTRIBUTES, 0, 88},
-                 {"<a / >", 4, VEXA_ERROR_EMPTY_TAG, 0, 4},
-                 {"<a></a >", 4, VEXA_ERROR_END_TAG, 0, 3},
-                 {"<a>\n\r<b>x</c></a>", 4, VEXA_ERROR_END_TAG, 1, 4},
-                 {"<a>\n\t\t<b></c>", 0, VEXA_ERROR_END_TAG, 0, 0},
-                 {"", 4, VEXA_ERROR_DOCUMENT_EMPTY, kNone, kNone},
-                 {"\xEF\xBB\xBF", 4, VEXA_ERROR_DOCUMENT_EMPTY, kNone, kNone},
-                 {nullptr, 4, VEXA_ERROR_DOCUMENT_EMPTY, kNone, kNone}};
-    for (const auto& c : cases) {
-        const std::string what = c.text ? Escaped(c.text) : "null";
+    const std::tuple<const char*, int, int, int, int> cases[] = {
+        {"<a b=\"x", 4, VEXA_ERROR_ELEMENT, 0, 3},
+        {"<a\n\tb=x", 4, VEXA_ERROR_ELEMENT, 1, 4},
+        {"<abc", 4, VEXA_ERROR_ELEMENT_NAME, 0, 1},
+        {"<r>\r\n<abc", 4, VEXA_ERROR_ELEMENT_NAME, 1, 1},
+        {"<a>", 4, VEXA_ERROR_ELEMENT_VALUE, kNone, kNone},
+        {"<a>text", 4, VEXA_ERROR_ELEMENT_VALUE, kNone, kNone},
+        {"<a><!--c", 4, VEXA_ERROR_ELEMENT_VALUE, kNone, kNone},
+        {"<a><b/>\r\n", 4, VEXA_ERROR_ELEMENT_VALUE, kNone, kNone},
+        {"<a b>", 4, VEXA_ERROR_ATTRIBUTES, 0, 4},
+        {"<a\r\r1=\"x\">", 4, VEXA_ERROR_ATTRIBUTES, 2, 0},
+        {"<a b", 4, VEXA_ERROR_ATTRIBUTES, 0, 3},
+        {"<a b='1' ", 4, VEXA_ERROR_ATTRIBUTES, 0, 8},
+        {"<a b=", 4, VEXA_ERROR_ATTRIBUTES, kNone, kNone},
+        {"<a b=\n\t", 4, VEXA_ERROR_ATTRIBUTES, 1, 4},
+        {"<a b='1' c='2' b='3'/>", 4, VEXA_ERROR_ATTRIBUTES, 0, 15},
+        {"<a\n\tb='1'\n\tb='3'/>", 8, VEXA_ERROR_ATTRIBUTES, 2, 8},
+        // More attributes than the parser compares by hand: a repeat is still found.
+        {"<a a='' b='' c='' d='' e='' f='' g='' h='' i='' j='' k='' l='' m='' n='' o='' p='' q='' c=''/>", 4,
+         VEXA_ERROR_ATTRIBUTES, 0, 88},
+        {"<a / >", 4, VEXA_ERROR_EMPTY_TAG, 0, 4},
+        {"<a></a >", 4, VEXA_ERROR_END_TAG, 0, 3},
+        {"<a>\n\r<b>x</c></a>", 4, VEXA_ERROR_END_TAG, 1, 4},
+        {"<a>\n\t\t<b></c>", 0, VEXA_ERROR_END_TAG, 0, 0},
+        {"", 4, VEXA_ERROR_DOCUMENT_EMPTY, kNone, kNone},
+        {"\xEF\xBB\xBF", 4, VEXA_ERROR_DOCUMENT_EMPTY, kNone, kNone},
+        {nullptr, 4, VEXA_ERROR_DOCUMENT_EMPTY, kNone, kNone}};
+    for (const auto& [text, tabsize, code, row, col] : cases) {
+        const std::string what = text ? Escaped(text) : "null";
         VexaDocument doc;
-        doc.SetTabSize(c.tabsize);
-        EXPECT_EQ(nullptr, doc.Parse(c.text)) << what;
-        ExpectError(doc, c.code, c.row, c.col, what);
+        doc.SetTabSize(tabsize);
+        EXPECT_EQ(nullptr, doc.Parse(text)) << what;
+        ExpectError(doc, code, row, col, what);
     }
 }
 
 // Each node parser called on markup of the wrong kind, as a child of a document.
 TEST(ParseErrors, NodeParsersOnForeignMarkup) {
-    const struct {
-        int type;
-        const char* text;
-        int code, row, col;
-    } cases[] = {{VexaNode::UNKNOWN, "  x<", VEXA_ERROR_UNKNOWN, 0, 2},
-                 {VexaNode::UNKNOWN, "", VEXA_ERROR_UNKNOWN, kNone, kNone},
-                 {VexaNode::COMMENT, "\n <!-x", VEXA_ERROR_COMMENT, 1, 1},
-                 {VexaNode::DECLARATION, "<?XML version='1'?>", VEXA_ERROR_DECLARATION, kNone, kNone},
-                 {VexaNode::DECLARATION, " <!x>", VEXA_ERROR_DECLARATION, kNone, kNone},
-                 {VexaNode::ELEMENT, "  x", VEXA_ERROR_ELEMENT, 0, 2},
-                 {VexaNode::ELEMENT, " \t ", VEXA_ERROR_ELEMENT, kNone, kNone},
-                 {VexaNode::ELEMENT, "< 9a/>", VEXA_ERROR_ELEMENT_NAME, 0, 2},
-                 {VexaNode::ELEMENT, "<", VEXA_ERROR_ELEMENT_NAME, kNone, kNone}};
-    for (const auto& c : cases) {
+    const std::tuple<int, const char*, int, int, int> cases[] = {
+        {VexaNode::UNKNOWN, "  x<", VEXA_ERROR_UNKNOWN, 0, 2},
+        {VexaNode::UNKNOWN, "", VEXA_ERROR_UNKNOWN, kNone, kNone},
+        {VexaNode::COMMENT, "\n <!-x", VEXA_ERROR_COMMENT, 1, 1},
+        {VexaNode::DECLARATION, "<?XML version='1'?>", VEXA_ERROR_DECLARATION, kNone, kNone},
+        {VexaNode::DECLARATION, " <!x>", VEXA_ERROR_DECLARATION, kNone, kNone},
+        {VexaNode::ELEMENT, "  x", VEXA_ERROR_ELEMENT, 0, 2},
+        {VexaNode::ELEMENT, " \t ", VEXA_ERROR_ELEMENT, kNone, kNone},
+        {VexaNode::ELEMENT, "< 9a/>", VEXA_ERROR_ELEMENT_NAME, 0, 2},
+        {VexaNode::ELEMENT, "<", VEXA_ERROR_ELEMENT_NAME, kNone, kNone}};
+    for (const auto& [type, text, code, row, col] : cases) {
         VexaDocument doc;
-        VexaNode* node = doc.LinkEndChild(NewNode(c.type));
-        VexaParsingData data(c.text, 4, 0, 0);
-        EXPECT_EQ(nullptr, node->Parse(c.text, &data)) << c.text;
-        ExpectError(doc, c.code, c.row, c.col, c.text);
+        VexaParsingData data(text, 4, 0, 0);
+        EXPECT_EQ(nullptr, doc.LinkEndChild(NewNode(type))->Parse(text, &data)) << text;
+        ExpectError(doc, code, row, col, text);
         // Without a document or a tracker the same failure records nothing.
-        EXPECT_EQ(nullptr, std::unique_ptr<VexaNode>(NewNode(c.type))->Parse(c.text, nullptr)) << c.text;
+        EXPECT_EQ(nullptr, std::unique_ptr<VexaNode>(NewNode(type))->Parse(text, nullptr)) << text;
     }
 }
 
 // The mends: a repeated attribute takes the later value, content cut short
 // keeps what was read; the document then parses anew.
 TEST(ParseErrors, FailedParseKeepsPartialTreeAndDocumentStaysUsable) {
-    const struct {
-        const char* text;
-        int code;
-        const char* dump;
-    } cases[] = {
+    const std::tuple<const char*, int, const char*> cases[] = {
         {"<a b='1' c='2' b='3' d='4'/>", VEXA_ERROR_ATTRIBUTES, "element 'a' b='3' c='2'\n"},
         {"<a><b/><c>t</a>", VEXA_ERROR_END_TAG, "element 'a'\n  element 'b'\n  element 'c'\n    text 't'\n"},
         {"<!--k--><a>x<!--y", VEXA_ERROR_ELEMENT_VALUE, "comment 'k'\nelement 'a'\n  text 'x'\n  comment 'y'\n"}};
-    for (const auto& c : cases) {
+    for (const auto& [text, code, dump] : cases) {
         VexaDocument doc;
-        doc.Parse(c.text);
-        EXPECT_EQ(c.code, doc.ErrorCode()) << c.text;
-        EXPECT_EQ(c.dump, DumpChildren(doc)) << c.text;
+        doc.Parse(text);
+        EXPECT_EQ(code, doc.ErrorCode()) << text;
+        EXPECT_EQ(dump, DumpChildren(doc)) << text;
         doc.Clear();
         doc.Parse("<ok/>");
-        EXPECT_FALSE(doc.Error()) << c.text;
+        EXPECT_FALSE(doc.Error()) << text;
         EXPECT_EQ("element 'ok'\n", DumpChildren(doc));
     }
 }

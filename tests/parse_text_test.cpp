@@ -5,14 +5,12 @@
 
 using namespace vexatest;
 
-namespace {
-
 // Offset of a returned position, kNull for null.
 const long kNull = -1;
-long Offset(const char* base, const char* p) { return p ? p - base : kNull; }
+static long Offset(const char* base, const char* p) { return p ? p - base : kNull; }
 
 // The dump of every top-level node of a parse; fails the test on an error.
-std::string Tree(const char* text) {
+static std::string Tree(const char* text) {
     VexaDocument doc;
     doc.Parse(text);
     EXPECT_FALSE(doc.Error()) << text << ": " << doc.ErrorText();
@@ -20,65 +18,54 @@ std::string Tree(const char* text) {
 }
 
 TEST(Lexical, SkipWhiteSpaceAndStringEqual) {
-    const struct {
-        const char* text;
-        long stop;
-    } skips[] = {{"", kNull}, {nullptr, kNull}, {"   ", 3}, {"\t\r\n\v\fx", 5}, {"\xA0 ", 0}, {"x ", 0}};
-    for (const auto& c : skips) EXPECT_EQ(c.stop, Offset(c.text, VexaBase::SkipWhiteSpace(c.text))) << c.text;
-
-    const struct {
-        const char *text, *tag;
-        bool exact, equal;
-    } cases[] = {{"<?XML v", "<?xml", false, true}, {"<?XML v", "<?xml", true, false}, {"<?xmlns", "<?xml", true, true},
-                 {"<?xm", "<?xml", false, false},   {"Abc", "abc", true, false},       {"ABC", "abc", false, true},
-                 {"", "a", false, false},           {"x", "", false, false},           {"\xC9t", "\xE9t", false, false},
-                 {nullptr, "a", false, false}};
-    for (const auto& c : cases) EXPECT_EQ(c.equal, VexaBase::StringEqual(c.text, c.tag, c.exact)) << c.text;
+    const std::pair<const char*, long> skips[] = {{"", kNull},        {nullptr, kNull}, {"   ", 3},
+                                                  {"\t\r\n\v\fx", 5}, {"\xA0 ", 0},     {"x ", 0}};
+    for (const auto& [text, stop] : skips) EXPECT_EQ(stop, Offset(text, VexaBase::SkipWhiteSpace(text))) << text;
+    // text, tag, whether the case must match exactly, whether they are equal
+    const std::tuple<const char*, const char*, bool, bool> cases[] = {
+        {"<?XML v", "<?xml", false, true}, {"<?XML v", "<?xml", true, false}, {"<?xmlns", "<?xml", true, true},
+        {"<?xm", "<?xml", false, false},   {"Abc", "abc", true, false},       {"ABC", "abc", false, true},
+        {"", "a", false, false},           {"x", "", false, false},           {"\xC9t", "\xE9t", false, false},
+        {nullptr, "a", false, false}};
+    for (const auto& [text, tag, exact, equal] : cases)
+        EXPECT_EQ(equal, VexaBase::StringEqual(text, tag, exact)) << text;
 }
 
 TEST(Lexical, GetEntity) {
-    const struct {
-        const char* text;
-        char value;
-        long advance;
-    } cases[] = {{"&#x41;", 'A', 6},   {"&#x9;", '\t', 5}, {"&#xfF;", '\xFF', 6}, {"&#xgg;", '\x10', 6},
-                 {"&#x0041;", '&', 1}, {"&#65;", '&', 1},  {"&#X41;", '&', 1},    {"&#x4", '&', 1},
-                 {"&amp;", '&', 5},    {"&lt;x", '<', 4},  {"&gt;", '>', 4},      {"&quot;", '"', 6},
-                 {"&apos;", '\'', 6},  {"&AMP;", '&', 1},  {"&amp", '&', 1},      {"&nbsp;", '&', 1}};
-    for (const auto& c : cases) {
+    const std::tuple<const char*, char, long> cases[] = {
+        {"&#x41;", 'A', 6},   {"&#x9;", '\t', 5}, {"&#xfF;", '\xFF', 6}, {"&#xgg;", '\x10', 6},
+        {"&#x0041;", '&', 1}, {"&#65;", '&', 1},  {"&#X41;", '&', 1},    {"&#x4", '&', 1},
+        {"&amp;", '&', 5},    {"&lt;x", '<', 4},  {"&gt;", '>', 4},      {"&quot;", '"', 6},
+        {"&apos;", '\'', 6},  {"&AMP;", '&', 1},  {"&amp", '&', 1},      {"&nbsp;", '&', 1}};
+    for (const auto& [text, want, advance] : cases) {
         char value = 0;
-        EXPECT_EQ(c.advance, Offset(c.text, VexaBase::GetEntity(c.text, &value))) << c.text;
-        EXPECT_EQ(c.value, value) << c.text;
+        EXPECT_EQ(advance, Offset(text, VexaBase::GetEntity(text, &value))) << text;
+        EXPECT_EQ(want, value) << text;
     }
 }
 
 TEST(Lexical, ReadTextCondensingAndVerbatim) {
-    const struct {
-        const char* text;
-        bool trim, condense;
-        const char *end, *out;
-        long stop;
-    } cases[] = {{"  a \r\n b  <x", true, true, "<", "a b", 11},
-                 {"  a \r\n b  <x", true, false, "<", "  a \r\n b  ", 11},
-                 {"  a \r\n b  <x", false, true, "<", "  a \r\n b  ", 11},
-                 {"a &#x20; b<", true, true, "<", "a   b", 11},
-                 {"x&lt;&#x41;&bogus; y-->z", false, true, "-->", "x<A&bogus; y", 23},
-                 {"ab</A>", true, true, "</a>", "ab", 6},
-                 {"<rest", true, true, "<", "", 1},
-                 {"  a  b", true, true, "<", "a b", kNull},
-                 {"   ", true, true, "<", "", kNull}};
-    for (const auto& c : cases) {
-        CondenseScope scope(c.condense);
+    // text, trim, condense, end tag, text read, where reading stops
+    const std::tuple<const char*, bool, bool, const char*, const char*, long> cases[] = {
+        {"  a \r\n b  <x", true, true, "<", "a b", 11},
+        {"  a \r\n b  <x", true, false, "<", "  a \r\n b  ", 11},
+        {"  a \r\n b  <x", false, true, "<", "  a \r\n b  ", 11},
+        {"a &#x20; b<", true, true, "<", "a   b", 11},
+        {"x&lt;&#x41;&bogus; y-->z", false, true, "-->", "x<A&bogus; y", 23},
+        {"ab</A>", true, true, "</a>", "ab", 6},
+        {"<rest", true, true, "<", "", 1},
+        {"  a  b", true, true, "<", "a b", kNull},
+        {"   ", true, true, "<", "", kNull}};
+    for (const auto& [in, trim, condense, end, out, stop] : cases) {
+        CondenseScope scope(condense);
         std::string text = "junk";
-        EXPECT_EQ(c.stop, Offset(c.text, VexaBase::ReadText(c.text, &text, c.trim, c.end, false))) << c.text;
-        EXPECT_EQ(c.out, text) << c.text << " condense " << c.condense;
+        EXPECT_EQ(stop, Offset(in, VexaBase::ReadText(in, &text, trim, end, false))) << in;
+        EXPECT_EQ(out, text) << in << " condense " << condense;
     }
 }
 
 TEST(ParseText, TreeShapes) {
-    const struct {
-        const char *text, *dump;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"<?xml version='1.0' encoding=\"UTF-8\"?><r/>", "declaration '' v='1.0' e='UTF-8' s=''\nelement 'r'\n"},
         {"<?xml standalone=\"yes\" version=\"1.1\" ?>", "declaration '' v='1.1' e='' s='yes'\n"},
         {"<?xml version=1.0?>", "declaration '' v='1.0?' e='' s=''\n"},
@@ -88,6 +75,9 @@ TEST(ParseText, TreeShapes) {
          "unknown '?php echo 1; ?'\nunknown '!DOCTYPE html'\nunknown '/stray'\nunknown ' r/'\nunknown '1x/'\n"},
         {"<!DOCTYPE r [<!ENTITY e \"a>]\"><!-- ]> --><?pi ]>?>]><r/>",
          "unknown '!DOCTYPE r [<!ENTITY e \"a>]\"><!-- ]> --><?pi ]>?>]'\nelement 'r'\n"},
+        // Entities are never expanded, not even ones that refer to each other.
+        {"<!DOCTYPE r [<!ENTITY a \"&b;&b;\"><!ENTITY b \"&a;&a;\">]><r>&a;&b;</r>",
+         "unknown '!DOCTYPE r [<!ENTITY a \"&b;&b;\"><!ENTITY b \"&a;&a;\">]'\nelement 'r'\n  text '&a;&b;'\n"},
         {"<r><![CDATA[a<b>c]]>d]]></r>", "element 'r'\n  unknown '![CDATA[a<b>c]]'\n  text 'd]]>'\n"},
         {"<A b = 'say \"hi\"' c=\"it's\" d=plain e=/>", "element 'A' b='say \"hi\"' c='it's' d='plain' e=''\n"},
         {"<r x=\"&#x41;&lt;\" y='a&amp;b'/>", "element 'r' x='A<' y='a&b'\n"},
@@ -101,31 +91,25 @@ TEST(ParseText, TreeShapes) {
          "  unknown '1/'\n  unknown ' /r'\n"},
         {"<a><b><c/></b><d/></a>", "element 'a'\n  element 'b'\n    element 'c'\n  element 'd'\n"},
         {"\xEF\xBB\xBF<r>\xEF\xBB\xBF</r>", "element 'r'\n  text '\\xEF\\xBB\\xBF'\n"}};
-    for (const auto& c : cases) EXPECT_EQ(c.dump, Tree(c.text)) << c.text;
+    for (const auto& [text, dump] : cases) EXPECT_EQ(dump, Tree(text)) << text;
 }
 
 TEST(ParseText, ReturnValues) {
-    const struct {
-        const char* text;
-        long stop;
-        size_t children;
-    } cases[] = {{"<r/>", kNull, 1},
-                 {"<r/>\n", 5, 1},
-                 {"   ", 3, 0},
-                 {"<r/>text<s/>", 4, 1},
-                 {"hello<r/>", 0, 0},
-                 {" <!--c-->", kNull, 1},
-                 {"<?xml version='1'?><!--c--><a/><b/> ", 36, 4}};
-    for (const auto& c : cases) {
+    const std::tuple<const char*, long, size_t> cases[] = {{"<r/>", kNull, 1},
+                                                           {"<r/>\n", 5, 1},
+                                                           {"   ", 3, 0},
+                                                           {"<r/>text<s/>", 4, 1},
+                                                           {"hello<r/>", 0, 0},
+                                                           {" <!--c-->", kNull, 1},
+                                                           {"<?xml version='1'?><!--c--><a/><b/> ", 36, 4}};
+    for (const auto& [text, stop, children] : cases) {
         VexaDocument doc;
-        EXPECT_EQ(c.stop, Offset(c.text, doc.Parse(c.text))) << c.text;
-        EXPECT_FALSE(doc.Error()) << c.text;
-        EXPECT_EQ(c.children, CountChildren(doc)) << c.text;
+        EXPECT_EQ(stop, Offset(text, doc.Parse(text))) << text;
+        EXPECT_FALSE(doc.Error()) << text;
+        EXPECT_EQ(children, CountChildren(doc)) << text;
     }
     VexaDocument doc;  // a second parse appends
     doc.Parse("<a/>");
     doc.Parse("<b/>");
     EXPECT_EQ("document ''\n  element 'a'\n  element 'b'\n", Dump(doc));
 }
-
-}  // namespace

@@ -1,19 +1,12 @@
 // What the library writes, it reads back: parsing a document's stream form
-// gives the same tree, which prints to the same bytes. Kept out, as the
-// format cannot carry them:
-// - a well-formed reference such as "&#x41;" held literally in a text,
-//   comment, attribute or declaration value: written as is, read as "A";
-// - text with leading or trailing spaces or a run of two (condensing folds
-//   them), blank text (dropped), two texts in a row (read as one), and text
-//   directly under the document (parsing stops there);
-// - an unknown value holding '>' outside a CDATA section or DOCTYPE subset,
-//   or a zero byte, or starting like other markup ('/', a letter, '_', "!--",
-//   "?xml"): it is written raw;
-// - a zero byte in an attribute value or declaration field (C strings), and
-//   names that are not names.
-// A document's stream form ends with its first element, so the comparison
-// does too. Comments are printed raw ("-->" in one would end it early when
-// printed) but streamed with '>' escaped: those here hold "--", "->", "-->".
+// gives the same tree, which prints to the same bytes, up to the first element
+// (where the stream form ends). Left out, as the format cannot carry them:
+// literal references ("&#x41;" is read as "A"); text with leading, trailing
+// or doubled spaces, blank, next to other text or under the document; unknown
+// values holding '>' outside CDATA or a DOCTYPE subset, a zero byte, or
+// starting like other markup ('/', a letter, '_', "!--", "?xml"); zero bytes
+// in attribute values and declarations; names that are not names. Comments
+// print raw but stream with '>' escaped: those here hold "--", "->", "-->".
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -92,14 +85,9 @@ struct Generator {
         VexaElement* e = new VexaElement(Name().c_str());
         for (size_t n = Below(4); n--;) e->SetAttribute(Name().c_str(), Value(false, false).c_str());
         for (size_t n = depth < 4 ? Below(6) : 0; n--;) {
-            const size_t k = Below(12);
-            if (k < 4) {
-                e->LinkEndChild(Element(depth + 1));
-            } else if (k >= 8) {
-                e->LinkEndChild(Leaf(k < 10 ? 1 : k - 8));
-            } else if (!e->LastChild() || !e->LastChild()->ToText()) {
-                e->LinkEndChild(Leaf(0));
-            }
+            const size_t k = Below(12);  // a text only where no text precedes it
+            if (k < 4 || k >= 8 || !e->LastChild() || !e->LastChild()->ToText())
+                e->LinkEndChild(k < 4 ? Element(depth + 1) : Leaf(k < 8 ? 0 : k < 10 ? 1 : k - 8));
         }
         return e;
     }
@@ -118,7 +106,7 @@ void ExpectRoundTrip(const VexaDocument& original, const std::string& label) {
     std::string dump = "document '" + Escaped(original.ValueStr()) + "'\n", printed;
     const VexaNode* last = original.FirstChildElement();
     for (const VexaNode* c = original.FirstChild(); c; c = c == last ? nullptr : c->NextSibling()) {
-        DumpInto(*c, 1, &dump);
+        dump += Dump(*c, 1);
         printed += Printed(*c) + "\n";
     }
 

@@ -1,5 +1,4 @@
-// Helpers shared by the tests (render and dump trees, files, repeats), and
-// the headers most tests use, GoogleTest included.
+// Helpers shared by the tests, and the headers most of them use.
 #ifndef VEXA_TEST_UTIL_H
 #define VEXA_TEST_UTIL_H
 
@@ -14,6 +13,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "vexa.h"
@@ -23,21 +23,17 @@ namespace vexatest {
 // A test's "using namespace vexatest" brings in the library's names too.
 using namespace ORMELA;
 
-// The compact (stream) form of a node.
+// The compact form, through operator<< for a node and StreamOut for any item.
 inline std::string Compact(const VexaNode& node) {
     std::string out;
-    out << node;
-    return out;
+    return out << node;
 }
-
-// The compact form that StreamOut writes, for attributes as well as nodes.
 inline std::string Streamed(const VexaBase& item) {
     std::ostringstream out;
     item.StreamOut(&out);
     return out.str();
 }
 
-// The indented (printed) form at the given depth.
 inline std::string Printed(const VexaBase& item, int depth = 0) {
     char* buffer = nullptr;
     size_t size = 0;
@@ -63,33 +59,24 @@ inline std::string Escaped(const std::string& s) {
 
 // A structural dump: one line per node with its kind, value and attributes
 // (or declaration fields), indented by depth.
-inline void DumpInto(const VexaNode& node, int depth, std::string* out) {
+inline std::string Dump(const VexaNode& node, int depth = 0) {
     static const char* const kinds[] = {"document", "element", "comment", "unknown", "text", "declaration"};
-    out->append(static_cast<size_t>(depth) * 2, ' ');
     const int type = node.Type();
-    *out += std::string(type >= 0 && type <= 5 ? kinds[type] : "?") + " '" + Escaped(node.ValueStr()) + "'";
-    if (const VexaElement* e = node.ToElement()) {
-        for (const VexaAttribute* a = e->FirstAttribute(); a; a = a->Next()) {
-            *out += " " + Escaped(a->Name()) + "='" + Escaped(a->Value()) + "'";
-        }
-    }
-    if (const VexaDeclaration* d = node.ToDeclaration()) {
-        *out += std::string(" v='") + d->Version() + "' e='" + d->Encoding() + "' s='" + d->Standalone() + "'";
-    }
-    *out += "\n";
-    for (const VexaNode* c = node.FirstChild(); c; c = c->NextSibling()) DumpInto(*c, depth + 1, out);
-}
-
-inline std::string Dump(const VexaNode& node) {
-    std::string out;
-    DumpInto(node, 0, &out);
+    std::string out = std::string(static_cast<size_t>(depth) * 2, ' ') + (type >= 0 && type <= 5 ? kinds[type] : "?") +
+                      " '" + Escaped(node.ValueStr()) + "'";
+    const VexaElement* e = node.ToElement();
+    for (const VexaAttribute* a = e ? e->FirstAttribute() : nullptr; a; a = a->Next())
+        out += " " + Escaped(a->Name()) + "='" + Escaped(a->Value()) + "'";
+    if (const VexaDeclaration* d = node.ToDeclaration())
+        out += std::string(" v='") + d->Version() + "' e='" + d->Encoding() + "' s='" + d->Standalone() + "'";
+    out += "\n";
+    for (const VexaNode* c = node.FirstChild(); c; c = c->NextSibling()) out += Dump(*c, depth + 1);
     return out;
 }
 
-// The dumps of a node's children, without the node's own line.
 inline std::string DumpChildren(const VexaNode& node) {
     std::string out;
-    for (const VexaNode* c = node.FirstChild(); c; c = c->NextSibling()) DumpInto(*c, 0, &out);
+    for (const VexaNode* c = node.FirstChild(); c; c = c->NextSibling()) out += Dump(*c);
     return out;
 }
 
@@ -103,9 +90,8 @@ inline void ExpectLinked(const VexaNode& node) {
     EXPECT_EQ(node.LastChild(), previous);
     if (const VexaElement* element = node.ToElement()) {
         const VexaAttribute* last = nullptr;
-        for (const VexaAttribute* a = element->FirstAttribute(); a; last = a, a = a->Next()) {
+        for (const VexaAttribute* a = element->FirstAttribute(); a; last = a, a = a->Next())
             ASSERT_EQ(a->Previous(), last);
-        }
         EXPECT_EQ(element->LastAttribute(), last);
     }
 }
@@ -132,7 +118,6 @@ inline std::string Repeat(const std::string& s, size_t n) {
     return out;
 }
 
-// n nested elements.
 inline std::string Nest(size_t n) { return Repeat("<a>", n) + Repeat("</a>", n); }
 
 // What a stream still holds, taken through its buffer.
@@ -142,7 +127,6 @@ inline std::string Rest(std::istream& in) {
     return out.str();
 }
 
-// Sets the white-space flag for a scope and restores it afterwards.
 struct CondenseScope {
     explicit CondenseScope(bool on) : saved(VexaBase::IsWhiteSpaceCondensed()) { VexaBase::SetCondenseWhiteSpace(on); }
     ~CondenseScope() { VexaBase::SetCondenseWhiteSpace(saved); }
@@ -154,9 +138,8 @@ struct CondenseScope {
 inline std::string DataPath(const std::string& name) { return std::string(VEXA_TEST_DATA_DIR) + "/" + name; }
 inline std::vector<std::string> DataFiles() {
     std::vector<std::string> paths;
-    for (const auto& entry : std::filesystem::directory_iterator(VEXA_TEST_DATA_DIR)) {
+    for (const auto& entry : std::filesystem::directory_iterator(VEXA_TEST_DATA_DIR))
         if (entry.path().extension() == ".xml") paths.push_back(entry.path().string());
-    }
     EXPECT_FALSE(paths.empty()) << "no fixtures in " VEXA_TEST_DATA_DIR;
     return paths;
 }

@@ -1,9 +1,8 @@
 // Running out of memory. This program's operator new can fail its N-th
-// allocation with std::bad_alloc; for every N up to the count of a full run
-// of parsing (buffer, file, stream), editing, copying, printing and
-// streaming, the run finishes or ends in that exception, and then nothing
-// has leaked (no allocation, no open file), every tree is consistent and
-// can be destroyed, and the next parse works.
+// allocation; for every N up to the count of a full run of parsing, editing,
+// copying, printing and streaming, the run finishes or ends in bad_alloc,
+// and then nothing has leaked (no allocation, no open file), every tree is
+// consistent and can be destroyed, and the next parse works.
 #include <dirent.h>
 
 #include <new>
@@ -12,56 +11,43 @@
 
 using namespace vexatest;
 
-namespace {
-
 // The allocator's state: plain globals, as the test runs on one thread.
-long long liveAllocations = 0;
-long long allocationCount = 0;  // allocations since the last Arm()
-long long failAt = -1;          // the allocation that fails, or -1
-bool failed = false;            // whether it has been reached
+static long long liveAllocations = 0;
+static long long allocationCount = 0;  // allocations since the last Arm()
+static long long failAt = -1;          // the allocation that fails, or -1
+static bool failed = false;            // whether it has been reached
 
-void Arm(long long n) {
+static void Arm(long long n) {
     allocationCount = 0;
     failAt = n;
     failed = false;
 }
 
-void* Allocate(std::size_t size) {
-    if (allocationCount++ == failAt) {
-        failed = true;
-        return 0;
-    }
-    void* p = std::malloc(size ? size : 1);
-    if (p) ++liveAllocations;
+// Null from the nothrow forms, std::bad_alloc from the others.
+static void* Allocate(std::size_t size, bool nothrow = false) {
+    const bool fail = allocationCount++ == failAt;
+    failed = failed || fail;
+    void* p = fail ? nullptr : std::malloc(size ? size : 1);
+    liveAllocations += p != nullptr;
+    if (!p && !nothrow) throw std::bad_alloc();
     return p;
 }
 
-void Release(void* p) {
-    if (!p) return;
-    --liveAllocations;
+static void Release(void* p) {
+    liveAllocations -= p != nullptr;
     std::free(p);
 }
 
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (void* p = Allocate(size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    if (void* p = Allocate(size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new(std::size_t size) { return Allocate(size); }
+void* operator new[](std::size_t size) { return Allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size, true); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size, true); }
 void operator delete(void* p) noexcept { Release(p); }
 void operator delete[](void* p) noexcept { Release(p); }
 void operator delete(void* p, std::size_t) noexcept { Release(p); }
 void operator delete[](void* p, std::size_t) noexcept { Release(p); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { Release(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { Release(p); }
-
-namespace {
 
 // Every kind of node, strings too long for a string's own buffer,
 // references, and more attributes on one element than the parser compares
@@ -78,7 +64,7 @@ const char kSample[] =
     "    <![CDATA[ raw <markup> kept as it stands ]]>\n  </book:entry>\n  <empty/>\n"
     "  <?pi processing instruction kept as unknown markup?>\n</catalogue>\n";
 
-int OpenDescriptors() {
+static int OpenDescriptors() {
     int count = 0;
     if (DIR* dir = opendir("/proc/self/fd")) {
         while (readdir(dir)) ++count;
@@ -87,9 +73,8 @@ int OpenDescriptors() {
     return count;
 }
 
-// One full run. Every allocation in it may be the one that fails.
-// The documents outlive it, so that a run cut short leaves them half done.
-void FullRun(VexaDocument (&docs)[3], const std::string& inPath, const std::string& outPath, FILE* printFile) {
+// The documents outlive a run, so that one cut short leaves them half done.
+static void FullRun(VexaDocument (&docs)[3], const std::string& inPath, const std::string& outPath, FILE* printFile) {
     VexaDocument &parsed = docs[0], &loaded = docs[1], &streamed = docs[2];
     parsed.Parse(kSample);
     loaded.LoadFile(inPath.c_str());
@@ -174,5 +159,3 @@ TEST(OutOfMemory, EveryAllocationFailingInTurnLeavesNothingBehind) {
     std::remove(inPath.c_str());
     std::remove(outPath.c_str());
 }
-
-}  // namespace
