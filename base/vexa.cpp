@@ -26,7 +26,7 @@ namespace {
 // 2 for a character reference.
 struct EscapeTable {
     unsigned char kind[256];
-    EscapeTable() {
+    EscapeTable() : kind() {
         for (int c = 0; c < 256; ++c) kind[c] = (c >= 0x20 && c <= 0x7E) ? 0 : 2;
         kind[static_cast<unsigned char>('&')] = kind[static_cast<unsigned char>('<')] = 1;
         kind[static_cast<unsigned char>('>')] = kind[static_cast<unsigned char>('"')] = 1;
@@ -121,8 +121,13 @@ void AppendEscaped(const std::string& str, std::string* out) {
 // hand; the buffer never allocates.
 class Writer {
 public:
+    // The buffer is left unset on purpose: clearing it would cost more than
+    // a short print.
+    // cppcheck-suppress uninitMemberVar
     explicit Writer(FILE* f) : file(f), stream(0), target(0), used(0), failed(false) {}
+    // cppcheck-suppress uninitMemberVar
     explicit Writer(std::ostream* s) : file(0), stream(s), target(0), used(0), failed(false) {}
+    // cppcheck-suppress uninitMemberVar
     explicit Writer(std::string* t) : file(0), stream(0), target(t), used(0), failed(false) {}
     // No flush on destruction: handing on may throw (a string out of
     // memory, a stream with exceptions on), so every user flushes itself.
@@ -417,7 +422,7 @@ void WriteCompact(std::ostream* out, const VexaNode& node) {
 VexaBase::~VexaBase() {}
 
 VexaBase::StringToBuffer::StringToBuffer(const std::string& str) : buffer(new char[str.size() + 1]) {
-    std::strcpy(buffer, str.c_str());
+    std::memcpy(buffer, str.c_str(), str.size() + 1);
 }
 
 VexaBase::StringToBuffer::~StringToBuffer() { delete[] buffer; }
@@ -908,11 +913,8 @@ void VexaText::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
 VexaDeclaration::VexaDeclaration() : VexaNode(DECLARATION) {}
 
-VexaDeclaration::VexaDeclaration(const char* v, const char* e, const char* s) : VexaNode(DECLARATION) {
-    version = v;
-    encoding = e;
-    standalone = s;
-}
+VexaDeclaration::VexaDeclaration(const char* v, const char* e, const char* s)
+    : VexaNode(DECLARATION), version(v), encoding(e), standalone(s) {}
 
 VexaDeclaration::~VexaDeclaration() {}
 

@@ -133,7 +133,7 @@ bool IsNameChar(char c) {
 // byte beyond ASCII, which the locale decides, 0 for the rest.
 struct NameBytes {
     unsigned char table[256];
-    NameBytes() {
+    NameBytes() : table() {
         for (int c = 0; c < 256; ++c) {
             table[c] = c >= 0x80 ? 2 : (IsNameChar(static_cast<char>(c)) ? 1 : 0);
         }
@@ -146,7 +146,7 @@ const NameBytes kNameBytes;
 // white space.
 struct StopTables {
     unsigned char table[6][256];
-    StopTables() {
+    StopTables() : table() {
         const char delimiters[3] = {'<', '"', '\''};
         for (int d = 0; d < 3; ++d) {
             for (int condense = 0; condense < 2; ++condense) {
