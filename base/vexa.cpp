@@ -64,35 +64,23 @@ template <class Sink>
 size_t EscapeOne(const char* s, size_t n, size_t i, Sink& sink) {
     static const char hex[] = "0123456789ABCDEF";
     const char c = s[i];
-    switch (c) {
-        case '&': {
-            const size_t reference = HexReferenceLength(s, n, i);
-            if (reference) {
-                sink.Put(s + i, reference);
-                return i + reference;
-            }
-            sink.Put(VexaBase::entity[0].str, VexaBase::entity[0].strLength);
-            break;
-        }
-        case '<':
-            sink.Put(VexaBase::entity[1].str, VexaBase::entity[1].strLength);
-            break;
-        case '>':
-            sink.Put(VexaBase::entity[2].str, VexaBase::entity[2].strLength);
-            break;
-        case '"':
-            sink.Put(VexaBase::entity[3].str, VexaBase::entity[3].strLength);
-            break;
-        case '\'':
-            sink.Put(VexaBase::entity[4].str, VexaBase::entity[4].strLength);
-            break;
-        default: {
-            const unsigned char u = static_cast<unsigned char>(c);
-            const char reference[6] = {'&', '#', 'x', hex[u >> 4], hex[u & 15], ';'};
-            sink.Put(reference, 6);
-            break;
+    if (c == '&') {
+        const size_t reference = HexReferenceLength(s, n, i);
+        if (reference) {
+            sink.Put(s + i, reference);
+            return i + reference;
         }
     }
+    // The five predefined entities, '&' first.
+    for (const VexaBase::Entity& e : VexaBase::entity) {
+        if (e.chr == c) {
+            sink.Put(e.str, e.strLength);
+            return i + 1;
+        }
+    }
+    const unsigned char u = static_cast<unsigned char>(c);
+    const char reference[6] = {'&', '#', 'x', hex[u >> 4], hex[u & 15], ';'};
+    sink.Put(reference, 6);
     return i + 1;
 }
 
