@@ -515,6 +515,7 @@ public:
 private:
     VexaCursor cursor;
     const char* stamp;
+    const char* origin;  // start of the tracked text
     int tabsize;
     int depth;
     VexaDocument* document;

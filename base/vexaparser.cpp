@@ -188,6 +188,38 @@ size_t ClosingTagLength(const char* p, const std::string& name) {
     return *q == '>' ? static_cast<size_t>(q + 1 - p) : 0;
 }
 
+// The first byte below 0x0E in [p, now), or now: eight bytes at a time.
+// origin is where the text starts; the last word is read ending at now
+// (bytes before p are valid too) so that short spans need no byte loop.
+// A flag can be false above a byte that borrowed, never missing; callers
+// treat a flagged ordinary byte as one column.
+const char* FirstControl(const char* p, const char* now, const char* origin) {
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const std::uint64_t low = 0x0101010101010101ULL;
+    for (;;) {
+        std::uint64_t word;
+        unsigned skip = 0;  // bytes of the word before p
+        if (now - p >= 8) {
+            std::memcpy(&word, p, 8);
+        } else if (now - origin >= 8) {
+            if (p >= now) return now;
+            skip = 8 - static_cast<unsigned>(now - p);
+            std::memcpy(&word, now - 8, 8);
+        } else {
+            break;
+        }
+        const std::uint64_t hits = ((word - low * 0x0E) & ~word & (low * 0x80)) >> (skip * 8);
+        if (hits != 0) return p + (__builtin_ctzll(hits) >> 3);
+        if (skip) return now;
+        p += 8;
+    }
+#else
+    (void)origin;
+#endif
+    while (p < now && static_cast<unsigned char>(*p) >= 0x0E) ++p;
+    return p;
+}
+
 void StampNode(VexaParsingData* data, const char* p, VexaCursor* location) {
     if (data && p) {
         data->Stamp(p);
@@ -633,7 +665,7 @@ const char* VexaBase::ReadText(const char* p, std::string* text, bool trimWhiteS
 // ---------------------------------------------------------- locations
 
 VexaParsingData::VexaParsingData(const char* start, int tabSize, int row, int col)
-    : cursor(row, col), stamp(start), tabsize(tabSize), depth(0), document(0) {
+    : cursor(row, col), stamp(start), origin(start), tabsize(tabSize), depth(0), document(0) {
     VEXA_ASSERT(start);
 }
 
@@ -646,8 +678,13 @@ void VexaParsingData::Stamp(const char* p) {
     int col = cursor.col;
     p = stamp;
     while (p < now) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        switch (c) {
+        // Only '\t', '\n', '\r' and the end move the cursor other than by one
+        // column; skip to the first byte below 0x0E in one step.
+        const char* control = FirstControl(p, now, origin);
+        col += static_cast<int>(control - p);
+        p = control;
+        if (p == now) break;
+        switch (*p) {
             case 0:
                 return;  // never past the end of the text
             case '\r':
@@ -666,32 +703,10 @@ void VexaParsingData::Stamp(const char* p) {
                 col = (col / tabsize + 1) * tabsize;
                 ++p;
                 break;
-            default: {
-                // A run of ordinary characters moves the column at once;
-                // eight bytes at a time while none of them is below 0x0E.
-                const char* start = p;
+            default:
+                ++col;
                 ++p;
-                bool found = false;
-                while (now - p >= 8) {
-                    std::uint64_t word;
-                    std::memcpy(&word, p, 8);
-                    const std::uint64_t low = 0x0101010101010101ULL;
-                    const std::uint64_t hits = (word - low * 0x0E) & ~word & (low * 0x80);
-                    if (hits != 0) {
-#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-                        // The lowest flagged byte is exact (borrows only
-                        // reach bytes above it): the first control byte.
-                        p += __builtin_ctzll(hits) >> 3;
-                        found = true;
-#endif
-                        break;
-                    }
-                    p += 8;
-                }
-                while (!found && now > p && '\r' < static_cast<unsigned char>(*p)) ++p;
-                col += static_cast<int>(p - start);
                 break;
-            }
         }
     }
     cursor.row = row;

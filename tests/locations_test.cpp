@@ -38,6 +38,41 @@ TEST(Locations, Stamp) {
     EXPECT_TRUE(data.Cursor().row == 3 && data.Cursor().col == 1);
 }
 
+// Stamps along texts mixing line breaks, tabs and other bytes below and
+// above 0x0E, at spans of every length, against a byte-by-byte count.
+TEST(Locations, StampMatchesByteCount) {
+    const char alphabet[] = {'a', ' ', '\t', '\n', '\r', '\x01', '\x0E', '\x0D', '\xC3', '\x7F'};
+    std::uint32_t seed = 12345;
+    auto next = [&seed](std::uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    for (int round = 0; round < 400; ++round) {
+        std::string text;
+        for (std::uint32_t n = next(80); n--;) text += alphabet[next(round % 2 ? 10 : 3)];
+        const int tabsize = 1 + static_cast<int>(next(8));
+        VexaParsingData data(text.c_str(), tabsize, 0, 0);
+        int row = 0, col = 0;
+        size_t i = 0;
+        while (i < text.size()) {
+            const size_t target = std::min(text.size(), i + next(20));
+            while (i < target) {
+                const char c = text[i++];
+                if (c == '\r' || c == '\n') {
+                    ++row;
+                    col = 0;
+                    if (text[i] == (c == '\r' ? '\n' : '\r')) ++i;
+                } else {
+                    col = c == '\t' ? (col / tabsize + 1) * tabsize : col + 1;
+                }
+            }
+            data.Stamp(text.c_str() + target);
+            ASSERT_EQ(std::make_pair(row, col), std::make_pair(data.Cursor().row, data.Cursor().col))
+                << Escaped(text) << " at " << target;
+        }
+    }
+}
+
 TEST(Locations, EveryNodeAndAttribute) {
     const char* const mixed = "<a b='1'\tc='2'>\n\t<x/>\r\n<!--c-->\n\r<?xml version='1'?>\r\r<!D>\n\ntext</a>";
     const std::tuple<const char*, int, const char*> cases[] = {
