@@ -237,6 +237,15 @@ void Report(VexaDocument* doc, int err, const char* position, VexaParsingData* d
     if (doc) doc->SetError(err, position, data);
 }
 
+// Whether a top-level node read from start to end stopped at the end of the
+// text without its closing markup: a null result, or unknown markup that ran
+// into the terminating zero (its value then holds all it read).
+bool Unterminated(const VexaNode* node, const char* start, const char* end) {
+    if (!end) return true;
+    return node->Type() == VexaNode::UNKNOWN && !*end &&
+           end == start + 1 + node->ValueStr().size();
+}
+
 // Keeps the parse's nesting count for the life of one element's parse.
 class DepthGuard {
 public:
@@ -1014,8 +1023,17 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
     while (p && *p) {
         std::unique_ptr<VexaNode> node(Identify(p));
         if (!node) break;
+        const char* const start = p;
         p = node->Parse(p, &tracker);
-        LinkEndChild(node.release());
+        VexaNode* added = LinkEndChild(node.release());
+        if (!error && Unterminated(added, start, p)) {
+            // Inside an element the missing end shows as unreadable content;
+            // at the top it would pass for a complete document.
+            static const int codes[] = {VEXA_ERROR_GENERIC, VEXA_ERROR_ELEMENT, VEXA_ERROR_COMMENT,
+                                        VEXA_ERROR_UNKNOWN, VEXA_ERROR_GENERIC, VEXA_ERROR_DECLARATION};
+            SetError(codes[added->Type()], 0, 0);
+            errorLocation = added->location;
+        }
         p = SkipWhiteSpace(p);
     }
     return p;

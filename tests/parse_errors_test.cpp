@@ -50,6 +50,11 @@ TEST(ParseErrors, CodesMessagesAndLocations) {
         {"<a></a >", 4, VEXA_ERROR_END_TAG, 0, 3},
         {"<a>\n\r<b>x</c></a>", 4, VEXA_ERROR_END_TAG, 1, 4},
         {"<a>\n\t\t<b></c>", 0, VEXA_ERROR_END_TAG, 0, 0},
+        // Top-level markup cut off by the end of the text, located at its "<".
+        {"<!-- c", 4, VEXA_ERROR_COMMENT, 0, 0},
+        {"<r/>\n\t<?xml version='1.0'", 4, VEXA_ERROR_DECLARATION, 1, 4},
+        {"<r/><!DOCTYPE r [ <!ENTITY e 'x'> ]", 4, VEXA_ERROR_UNKNOWN, 0, 4},
+        {"<r/><![CDATA[ a>b", 4, VEXA_ERROR_UNKNOWN, 0, 4},
         {"", 4, VEXA_ERROR_DOCUMENT_EMPTY, kNone, kNone},
         {"\xEF\xBB\xBF", 4, VEXA_ERROR_DOCUMENT_EMPTY, kNone, kNone},
         {nullptr, 4, VEXA_ERROR_DOCUMENT_EMPTY, kNone, kNone}};

@@ -58,13 +58,13 @@ TEST(StreamIn, DocumentReaderStops) {
         {"<a x='1'", "", kEof, VEXA_ERROR_GENERIC, VEXA_ERROR_ELEMENT, 1},  // inside a start tag
         {"<a><b>text", "", kEof, 0, VEXA_ERROR_ELEMENT_VALUE, 1},           // inside content
         {"<a><!-- x > y", "", kEnd, 0, VEXA_ERROR_ELEMENT_VALUE, 1},        // inside a comment
-        {"<!-- x > y", "", kEnd, VEXA_ERROR_GENERIC, 0, 1},                 // an open comment: no parse error
+        {"<!-- x > y", "", kEnd, VEXA_ERROR_GENERIC, VEXA_ERROR_COMMENT, 1},
         {"<a x='/>'>t</a>R", "'>t</a>R", kGood, 0, VEXA_ERROR_ELEMENT, 1},  // "/>" ends the start tag
         {"<a x='1>2'>t</a>R", "R", kGood, 0, 0, 1},                         // '>' does not
         {"<a><b>x<\n\t/b></a>R", "R", kGood, 0, VEXA_ERROR_END_TAG, 1},     // closes for the reader only
         {"<a>x</b>R", "R", kGood, 0, VEXA_ERROR_END_TAG, 1},
         {"<!-- a > b --><a/>R", "R", kGood, 0, 0, 2},
-        {"<?xml version='1>'?><a/>R", "><a/>R", kGood, VEXA_ERROR_GENERIC, 0, 1},
+        {"<?xml version='1>'?><a/>R", "><a/>R", kGood, VEXA_ERROR_GENERIC, VEXA_ERROR_DECLARATION, 1},
         {"<!-- c --> x <a/>R", ">R", kGood, VEXA_ERROR_GENERIC, 0, 1},
         {"<!DOCTYPE r [<!ENTITY e \"a>b\"><!-- ]> --><?p ]>?>]>\n<r/>R", "R", kGood, 0, 0, 2},
         {"<a><![CDATA[x</a>y>]]></a>R", "R", kGood, 0, 0, 1},
