@@ -499,6 +499,8 @@ public:
 class VEXA_API VexaParsingData {
     friend class VexaElement;
     friend class VexaDocument;
+    friend class VexaText;
+    friend class VexaAttribute;
 
 public:
     /// Tracking that starts at start with the given row and column; a tab
@@ -516,6 +518,7 @@ private:
     VexaCursor cursor;
     const char* stamp;
     const char* origin;  // start of the tracked text
+    const char* end;     // its terminating zero when the parse knows it, else null
     int tabsize;
     int depth;
     VexaDocument* document;

@@ -242,8 +242,110 @@ void Report(VexaDocument* doc, int err, const char* position, VexaParsingData* d
 // into the terminating zero (its value then holds all it read).
 bool Unterminated(const VexaNode* node, const char* start, const char* end) {
     if (!end) return true;
-    return node->Type() == VexaNode::UNKNOWN && !*end &&
-           end == start + 1 + node->ValueStr().size();
+    return node->Type() == VexaNode::UNKNOWN && !*end && end == start + 1 + node->ValueStr().size();
+}
+
+// The first '&', delim or end of text at or after p, for verbatim runs.
+// With the end of the text known (limit), eight bytes at a time while a
+// whole word fits before it.
+inline const char* SkipVerbatim(const char* p, const char* limit, const unsigned char* stops, char delim) {
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if (limit) {
+        const std::uint64_t low = 0x0101010101010101ULL, high = low * 0x80;
+        const std::uint64_t amp = low * '&', del = low * static_cast<unsigned char>(delim);
+        while (limit - p >= 8) {
+            std::uint64_t w;
+            std::memcpy(&w, p, 8);
+            // A zero byte of x flags its byte; flags above a true one may be
+            // false, so the lowest flag is always a real match.
+            const std::uint64_t x = w ^ amp, y = w ^ del;
+            const std::uint64_t hits = (((x - low) & ~x) | ((y - low) & ~y)) & high;
+            if (hits) return p + (__builtin_ctzll(hits) >> 3);
+            p += 8;
+        }
+    }
+#else
+    (void)limit;
+    (void)delim;
+#endif
+    while (!stops[static_cast<unsigned char>(*p)]) ++p;
+    return p;
+}
+
+const char* ScanText(const char* p, const char* limit, std::string* text, bool trimWhiteSpace, const char* endTag,
+                     bool exactCase) {
+    text->clear();
+    const bool condense = trimWhiteSpace && condenseWhiteSpaceFlag;
+    if (condense) {
+        p = VexaBase::SkipWhiteSpace(p);
+    }
+    if (!p) return 0;
+    const size_t endLength = (endTag[0] && !endTag[1]) ? 1 : std::strlen(endTag);  // mostly one character
+    // Characters at which the plain run stops and a closer look is needed:
+    // both letter cases of the delimiter's first character, '&' and the end.
+    const char endLower = FoldCase(endTag[0]);
+    const char endUpper = (endLower >= 'a' && endLower <= 'z') ? static_cast<char>(endLower - ('a' - 'A')) : endLower;
+    const unsigned char* stops = StopTableFor(endLower, endUpper, condense);
+    if (stops && !condense && endLength == 1) {
+        // Verbatim up to a one-character delimiter (attribute values): runs
+        // end only at references, the delimiter or the end of the text.
+        for (;;) {
+            const char* run = p;
+            p = SkipVerbatim(p, limit, stops, endLower);
+            if (p != run) text->append(run, static_cast<size_t>(p - run));
+            if (!*p) return 0;
+            if (*p != '&') return p + 1;
+            char c;
+            p = VexaBase::GetEntity(p, &c);
+            text->push_back(c);
+        }
+    }
+    bool pending = false;
+    for (;;) {
+        const char* run = p;
+        if (stops) {
+            for (;;) {
+                while (!stops[static_cast<unsigned char>(*p)]) ++p;
+                // One ' ' between plain characters condenses to itself, so
+                // the run goes on across it: a sentence is appended at once.
+                if (!condense || *p != ' ' || p == run || stops[static_cast<unsigned char>(p[1])]) break;
+                p += 2;
+            }
+        } else if (condense) {
+            while (*p && *p != '&' && *p != endLower && *p != endUpper && !IsSpaceByte(*p)) ++p;
+        } else {
+            while (*p && *p != '&' && *p != endLower && *p != endUpper) ++p;
+        }
+        if (p != run) {
+            if (pending) {
+                text->push_back(' ');
+                pending = false;
+            }
+            text->append(run, static_cast<size_t>(p - run));
+        }
+        if (!*p) return 0;
+        if (endLength == 1 && !exactCase ? (*p == endLower || *p == endUpper)
+                                         : VexaBase::StringEqual(p, endTag, exactCase)) {
+            return p + endLength;
+        }
+        if (condense && IsSpaceByte(*p)) {
+            pending = true;
+            ++p;
+            continue;
+        }
+        if (pending) {
+            text->push_back(' ');
+            pending = false;
+        }
+        if (*p == '&') {
+            char c;
+            p = VexaBase::GetEntity(p, &c);
+            text->push_back(c);
+        } else {
+            text->push_back(*p);
+            ++p;
+        }
+    }
 }
 
 // Keeps the parse's nesting count for the life of one element's parse.
@@ -612,69 +714,13 @@ const char* VexaBase::GetEntity(const char* p, char* value) {
 
 const char* VexaBase::ReadText(const char* p, std::string* text, bool trimWhiteSpace, const char* endTag,
                                bool exactCase) {
-    text->clear();
-    const bool condense = trimWhiteSpace && condenseWhiteSpaceFlag;
-    if (condense) {
-        p = SkipWhiteSpace(p);
-    }
-    if (!p) return 0;
-    const size_t endLength = (endTag[0] && !endTag[1]) ? 1 : std::strlen(endTag);  // mostly one character
-    // Characters at which the plain run stops and a closer look is needed:
-    // both letter cases of the delimiter's first character, '&' and the end.
-    const char endLower = FoldCase(endTag[0]);
-    const char endUpper = (endLower >= 'a' && endLower <= 'z') ? static_cast<char>(endLower - ('a' - 'A')) : endLower;
-    const unsigned char* stops = StopTableFor(endLower, endUpper, condense);
-    bool pending = false;
-    for (;;) {
-        const char* run = p;
-        if (stops) {
-            for (;;) {
-                while (!stops[static_cast<unsigned char>(*p)]) ++p;
-                // One ' ' between plain characters condenses to itself, so
-                // the run goes on across it: a sentence is appended at once.
-                if (!condense || *p != ' ' || p == run || stops[static_cast<unsigned char>(p[1])]) break;
-                p += 2;
-            }
-        } else if (condense) {
-            while (*p && *p != '&' && *p != endLower && *p != endUpper && !IsSpaceByte(*p)) ++p;
-        } else {
-            while (*p && *p != '&' && *p != endLower && *p != endUpper) ++p;
-        }
-        if (p != run) {
-            if (pending) {
-                text->push_back(' ');
-                pending = false;
-            }
-            text->append(run, static_cast<size_t>(p - run));
-        }
-        if (!*p) return 0;
-        if (endLength == 1 && !exactCase ? (*p == endLower || *p == endUpper) : StringEqual(p, endTag, exactCase)) {
-            return p + endLength;
-        }
-        if (condense && IsSpaceByte(*p)) {
-            pending = true;
-            ++p;
-            continue;
-        }
-        if (pending) {
-            text->push_back(' ');
-            pending = false;
-        }
-        if (*p == '&') {
-            char c;
-            p = GetEntity(p, &c);
-            text->push_back(c);
-        } else {
-            text->push_back(*p);
-            ++p;
-        }
-    }
+    return ScanText(p, 0, text, trimWhiteSpace, endTag, exactCase);
 }
 
 // ---------------------------------------------------------- locations
 
 VexaParsingData::VexaParsingData(const char* start, int tabSize, int row, int col)
-    : cursor(row, col), stamp(start), origin(start), tabsize(tabSize), depth(0), document(0) {
+    : cursor(row, col), stamp(start), origin(start), end(0), tabsize(tabSize), depth(0), document(0) {
     VEXA_ASSERT(start);
 }
 
@@ -779,7 +825,7 @@ VexaNode* VexaNode::Identify(const char* p) {
 const char* VexaText::Parse(const char* p, VexaParsingData* data) {
     value.clear();
     StampNode(data, p, &location);
-    const char* end = ReadText(p, &value, true, "<", false);
+    const char* end = ScanText(p, data ? data->end : 0, &value, true, "<", false);
     return end ? end - 1 : 0;
 }
 
@@ -878,7 +924,7 @@ const char* VexaAttribute::Parse(const char* p, VexaParsingData* data) {
     }
     if (*p == '\'' || *p == '"') {
         const char end[2] = {*p, 0};
-        return ReadText(p + 1, &value, false, end, false);
+        return ScanText(p + 1, data ? data->end : 0, &value, false, end, false);
     }
     const char* start = p;
     while (*p && !IsSpaceByte(*p) && *p != '/' && *p != '>') ++p;
@@ -1019,6 +1065,7 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
     location = data ? data->Cursor() : VexaCursor(0, 0);
     VexaParsingData tracker(p, tabsize, location.row, location.col);
     tracker.document = this;
+    tracker.end = p + std::strlen(p);  // lets the scanners read whole words
     p = SkipWhiteSpace(p);
     while (p && *p) {
         std::unique_ptr<VexaNode> node(Identify(p));

@@ -53,6 +53,7 @@ TEST(Lexical, ReadTextCondensingAndVerbatim) {
         {"a &#x20; b<", true, true, "<", "a   b", 11},
         {"x&lt;&#x41;&bogus; y-->z", false, true, "-->", "x<A&bogus; y", 23},
         {"ab</A>", true, true, "</a>", "ab", 6},
+        {"a<b</A>", false, true, "</a>", "a<b", 7},
         {"<rest", true, true, "<", "", 1},
         {"  a  b", true, true, "<", "a b", kNull},
         {"   ", true, true, "<", "", kNull}};
@@ -112,4 +113,37 @@ TEST(ParseText, ReturnValues) {
     doc.Parse("<a/>");
     doc.Parse("<b/>");
     EXPECT_EQ("document ''\n  element 'a'\n  element 'b'\n", Dump(doc));
+}
+
+// A document parse scans values and text word by word; reading the same
+// characters with ReadText, byte by byte, must give the same value, with
+// any byte at any place of a run long enough for several words.
+TEST(ParseText, WordScanAgreesWithByteScan) {
+    const std::string base = "ab cd  ef\tgh ij&amp;kl mnop&#x41; qrst uvwx yz";
+    for (bool condense : {true, false}) {
+        CondenseScope scope(condense);
+        for (int b = 1; b < 256; ++b) {
+            for (size_t at = 0; at < 32; ++at) {
+                std::string v = base;
+                v[at] = static_cast<char>(b);
+                const std::string quote = at % 2 ? "'" : "\"";
+                VexaDocument attr, text;
+                attr.Parse(("<r a=" + quote + v + quote + "/>").c_str());
+                text.Parse(("<r>" + v + "</r>").c_str());
+                std::string want;
+                const VexaElement* root = attr.FirstChildElement();
+                const VexaAttribute* a = root ? root->FirstAttribute() : nullptr;
+                if (!attr.Error() && a) {
+                    VexaBase::ReadText((v + quote).c_str(), &want, false, quote.c_str(), false);
+                    ASSERT_STREQ(want.c_str(), a->Value()) << Escaped(v);  // a reference may give a zero byte
+                }
+                const VexaNode* t = text.FirstChildElement() ? text.FirstChildElement()->FirstChild() : nullptr;
+                if (!text.Error() && t && t->ToText()) {
+                    const std::string in = v + "<";  // the content reader skips leading white space
+                    VexaBase::ReadText(VexaBase::SkipWhiteSpace(in.c_str()), &want, true, "<", false);
+                    ASSERT_EQ(want, t->ValueStr()) << Escaped(v) << " condense " << condense;
+                }
+            }
+        }
+    }
 }
