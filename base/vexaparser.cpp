@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "vexa.h"
 #include "vexaimpl.h"
 
@@ -188,13 +192,27 @@ size_t ClosingTagLength(const char* p, const std::string& name) {
     return *q == '>' ? static_cast<size_t>(q + 1 - p) : 0;
 }
 
-// The first byte below 0x0E in [p, now), or now: eight bytes at a time.
-// origin is where the text starts; the last word is read ending at now
-// (bytes before p are valid too) so that short spans need no byte loop.
-// A flag can be false above a byte that borrowed, never missing; callers
-// treat a flagged ordinary byte as one column.
+// The first byte below 0x0E in [p, now), or now, a block at a time. origin
+// is where the text starts: the last block is read ending at now (bytes
+// before p are valid too), so that short spans need no byte loop. In the
+// eight-byte form a flag can be false above a byte that borrowed, never
+// missing; callers treat a flagged ordinary byte as one column.
 const char* FirstControl(const char* p, const char* now, const char* origin) {
-#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#if defined(__SSE2__)
+    const __m128i last = _mm_set1_epi8(0x0D);
+    while (now - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, last), v)));
+        if (hits) return p + __builtin_ctz(hits);
+        p += 16;
+    }
+    if (p < now && now - origin >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(now - 16));
+        const unsigned hits =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, last), v))) >> (16 - (now - p));
+        return hits ? p + __builtin_ctz(hits) : now;
+    }
+#elif defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     const std::uint64_t low = 0x0101010101010101ULL;
     for (;;) {
         std::uint64_t word;
@@ -246,10 +264,21 @@ bool Unterminated(const VexaNode* node, const char* start, const char* end) {
 }
 
 // The first '&', delim or end of text at or after p, for verbatim runs.
-// With the end of the text known (limit), eight bytes at a time while a
-// whole word fits before it.
+// With the end of the text known (limit), a block of sixteen (or eight)
+// bytes at a time while a whole block fits before it.
 inline const char* SkipVerbatim(const char* p, const char* limit, const unsigned char* stops, char delim) {
-#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#if defined(__SSE2__)
+    if (limit) {
+        const __m128i amp = _mm_set1_epi8('&'), del = _mm_set1_epi8(delim);
+        while (limit - p >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const unsigned hits =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, del))));
+            if (hits) return p + __builtin_ctz(hits);
+            p += 16;
+        }
+    }
+#elif defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     if (limit) {
         const std::uint64_t low = 0x0101010101010101ULL, high = low * 0x80;
         const std::uint64_t amp = low * '&', del = low * static_cast<unsigned char>(delim);
@@ -265,6 +294,39 @@ inline const char* SkipVerbatim(const char* p, const char* limit, const unsigned
         }
     }
 #else
+    (void)limit;
+    (void)delim;
+#endif
+    while (!stops[static_cast<unsigned char>(*p)]) ++p;
+    return p;
+}
+
+// For condensed text: a position at or after p where the caller's run loop
+// must look (a stop byte by stops, whose delimiter is delim), having passed
+// over plain bytes and single spaces that continue the run started at run.
+// With the end of the text known, sixteen bytes at a time.
+inline const char* SkipCondensed(const char* p, const char* run, const char* limit, const unsigned char* stops,
+                                 char delim) {
+#if defined(__SSE2__)
+    if (limit && !(p == run && *p == ' ')) {
+        const __m128i amp = _mm_set1_epi8('&'), del = _mm_set1_epi8(delim), space = _mm_set1_epi8(' ');
+        const __m128i tab = _mm_set1_epi8('\t'), four = _mm_set1_epi8(4);
+        while (limit - p >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i control = _mm_sub_epi8(v, tab);  // '\t' to '\r' become 0 to 4
+            const __m128i stop = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, del)),
+                                              _mm_cmpeq_epi8(_mm_min_epu8(control, four), control));
+            const unsigned stopBits = static_cast<unsigned>(_mm_movemask_epi8(stop));
+            const unsigned spaceBits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, space)));
+            // A space continues the run only before a byte that is no stop;
+            // the last one's next byte is in the next block, so it ends here.
+            const unsigned ends = stopBits | (spaceBits & (((stopBits | spaceBits) >> 1) | 0x8000u));
+            if (ends) return p + __builtin_ctz(ends);
+            p += 16;
+        }
+    }
+#else
+    (void)run;
     (void)limit;
     (void)delim;
 #endif
@@ -305,7 +367,11 @@ const char* ScanText(const char* p, const char* limit, std::string* text, bool t
         const char* run = p;
         if (stops) {
             for (;;) {
-                while (!stops[static_cast<unsigned char>(*p)]) ++p;
+                if (condense) {
+                    p = SkipCondensed(p, run, limit, stops, endLower);
+                } else {
+                    while (!stops[static_cast<unsigned char>(*p)]) ++p;
+                }
                 // One ' ' between plain characters condenses to itself, so
                 // the run goes on across it: a sentence is appended at once.
                 if (!condense || *p != ' ' || p == run || stops[static_cast<unsigned char>(p[1])]) break;

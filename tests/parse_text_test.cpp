@@ -115,17 +115,21 @@ TEST(ParseText, ReturnValues) {
     EXPECT_EQ("document ''\n  element 'a'\n  element 'b'\n", Dump(doc));
 }
 
-// A document parse scans values and text word by word; reading the same
-// characters with ReadText, byte by byte, must give the same value, with
-// any byte at any place of a run long enough for several words.
+// A document parse scans values and text many bytes at a time; reading the
+// same characters with ReadText, byte by byte, must give the same value, with
+// any byte at any place of a run long enough for several blocks, and the
+// blocks shifted by a prefix.
 TEST(ParseText, WordScanAgreesWithByteScan) {
     const std::string base = "ab cd  ef\tgh ij&amp;kl mnop&#x41; qrst uvwx yz";
+    const char some[] = " \t\n&<\"'a\x01\x0E\x80\xFF";
     for (bool condense : {true, false}) {
         CondenseScope scope(condense);
-        for (int b = 1; b < 256; ++b) {
+        for (int i = 1; i < 256 + 15 * 12; ++i) {
+            const size_t shift = i < 256 ? 0 : 1 + (i - 256) / 12;
+            const char b = i < 256 ? static_cast<char>(i) : some[(i - 256) % 12];
             for (size_t at = 0; at < 32; ++at) {
-                std::string v = base;
-                v[at] = static_cast<char>(b);
+                std::string v = std::string(shift, 'x') + base;
+                v[shift + at] = b;
                 const std::string quote = at % 2 ? "'" : "\"";
                 VexaDocument attr, text;
                 attr.Parse(("<r a=" + quote + v + quote + "/>").c_str());
