@@ -3,7 +3,8 @@
 #
 #   make demo       release build in build/, then the tool on examples/*.xml
 #   make test       debug build in build-test/, every test through ctest
-#   make sanitize   the tests again under ASan + UBSan in build-asan/
+#   make sanitize   the tests again under ASan + UBSan in build-asan/, with the
+#                   portable (non-SSE2) text scanners
 #   make bench      release build in build-bench/, then the benchmark
 #   make format     clang-format over the sources (format-check only reports)
 #   make clean      removes the build directories above
@@ -63,7 +64,7 @@ test:
 	cd $(TEST_DIR) && $(CTEST) --output-on-failure -j $(JOBS)
 
 sanitize:
-	$(CMAKE) -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DVEXA_BUILD_TESTS=ON -DVEXA_SANITIZE=ON \
+	$(CMAKE) -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DVEXA_BUILD_TESTS=ON -DVEXA_SANITIZE=ON -DVEXA_PORTABLE_SCAN=ON \
 	    -DVEXA_WERROR=$(VEXA_WERROR) -DCMAKE_CXX_COMPILER=$(SANITIZE_CXX)
 	$(CMAKE) --build $(SANITIZE_DIR) -j $(JOBS)
 	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=1 \

@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
-#if defined(__SSE2__)
+// SSE2 is part of every x86-64 processor; elsewhere (or built with
+// VEXA_NO_SSE2, to test that code here) the scanners read eight-byte words.
+#if defined(__SSE2__) && !defined(VEXA_NO_SSE2)
+#define VEXA_SCAN_SSE2 1
 #include <emmintrin.h>
 #endif
 
@@ -198,7 +201,7 @@ size_t ClosingTagLength(const char* p, const std::string& name) {
 // eight-byte form a flag can be false above a byte that borrowed, never
 // missing; callers treat a flagged ordinary byte as one column.
 const char* FirstControl(const char* p, const char* now, const char* origin) {
-#if defined(__SSE2__)
+#if defined(VEXA_SCAN_SSE2)
     const __m128i last = _mm_set1_epi8(0x0D);
     while (now - p >= 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -267,7 +270,7 @@ bool Unterminated(const VexaNode* node, const char* start, const char* end) {
 // With the end of the text known (limit), a block of sixteen (or eight)
 // bytes at a time while a whole block fits before it.
 inline const char* SkipVerbatim(const char* p, const char* limit, const unsigned char* stops, char delim) {
-#if defined(__SSE2__)
+#if defined(VEXA_SCAN_SSE2)
     if (limit) {
         const __m128i amp = _mm_set1_epi8('&'), del = _mm_set1_epi8(delim);
         while (limit - p >= 16) {
@@ -307,7 +310,7 @@ inline const char* SkipVerbatim(const char* p, const char* limit, const unsigned
 // With the end of the text known, sixteen bytes at a time.
 inline const char* SkipCondensed(const char* p, const char* run, const char* limit, const unsigned char* stops,
                                  char delim) {
-#if defined(__SSE2__)
+#if defined(VEXA_SCAN_SSE2)
     if (limit && !(p == run && *p == ' ')) {
         const __m128i amp = _mm_set1_epi8('&'), del = _mm_set1_epi8(delim), space = _mm_set1_epi8(' ');
         const __m128i tab = _mm_set1_epi8('\t'), four = _mm_set1_epi8(4);
