@@ -444,7 +444,8 @@ public:
         if (slots.empty()) {
             size_t n = 0;
             for (const VexaAttribute* a = first; a; a = a->Next()) {
-                if (std::strcmp(a->Name(), name.c_str()) == 0) return true;
+                const char* other = a->Name();  // most names differ in their first byte
+                if (other[0] == name[0] && std::strcmp(other, name.c_str()) == 0) return true;
                 ++n;
             }
             if (n < kDirect) return false;
