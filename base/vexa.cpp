@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string>
 
+#include "vexaencoding.h"
 #include "vexaimpl.h"
 
 namespace ORMELA {
@@ -20,31 +21,53 @@ void AssertFail(const char* file, unsigned line, const char* text) {
     std::abort();
 }
 
+int OutputEncoding(const VexaNode& node) {
+    const VexaDocument* doc = node.GetDocument();
+    if (!doc) return VEXA_ENCODING_LEGACY;
+    const int encoding = doc->TextEncoding();
+    if (encoding != VEXA_ENCODING_DETECT) return encoding;
+    // Never parsed: the first declaration says what the text is.
+    for (const VexaNode* child = doc->FirstChild(); child; child = child->NextSibling()) {
+        if (const VexaDeclaration* declaration = child->ToDeclaration()) {
+            return EncodingForName(declaration->Encoding());
+        }
+    }
+    return VEXA_ENCODING_LEGACY;
+}
+
 namespace {
 
 // What each byte becomes on output: 0 for itself, 1 for a named entity,
-// 2 for a character reference.
+// 2 for a character reference. The classic rules write every byte beyond
+// ASCII as a reference; the other encodings write those bytes as they are.
 struct EscapeTable {
     unsigned char kind[256];
-    EscapeTable() : kind() {
-        for (int c = 0; c < 256; ++c) kind[c] = (c >= 0x20 && c <= 0x7E) ? 0 : 2;
+    explicit EscapeTable(bool bytesBeyondAscii) : kind() {
+        for (int c = 0; c < 256; ++c) kind[c] = ((c >= 0x20 && c <= 0x7E) || (bytesBeyondAscii && c >= 0x80)) ? 0 : 2;
         kind[static_cast<unsigned char>('&')] = kind[static_cast<unsigned char>('<')] = 1;
         kind[static_cast<unsigned char>('>')] = kind[static_cast<unsigned char>('"')] = 1;
         kind[static_cast<unsigned char>('\'')] = 1;
     }
 };
-const EscapeTable kEscape;
+const EscapeTable kEscape(false);
+const EscapeTable kEscapeKeepBytes(true);
 
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Length of a well-formed hexadecimal character reference "&#xH...;" at
-// position i of str, or 0. Only such a reference is passed through as
-// written: anything else after "&#x" could smuggle markup out unescaped.
-size_t HexReferenceLength(const char* s, size_t n, size_t i) {
-    if (i + 2 >= n || s[i + 1] != '#' || s[i + 2] != 'x') return 0;
-    size_t j = i + 3;
-    while (j < n && IsHexDigit(s[j])) ++j;
-    if (j == i + 3 || j >= n || s[j] != ';') return 0;
+// Length of a well-formed character reference at position i of str, up to
+// (not including) its semicolon, or 0: hexadecimal "&#xH...;" always, and
+// decimal "&#D...;" when decimal is set. Only such a reference is passed
+// through as written: anything else after "&#" could smuggle markup out
+// unescaped.
+size_t ReferenceLength(const char* s, size_t n, size_t i, bool decimal) {
+    if (i + 2 >= n || s[i + 1] != '#') return 0;
+    const bool hex = s[i + 2] == 'x';
+    if (!hex && !decimal) return 0;
+    size_t j = hex ? i + 3 : i + 2;
+    const size_t digits = j;
+    while (j < n && (hex ? IsHexDigit(s[j]) : IsDecimalDigit(s[j]))) ++j;
+    if (j == digits || j >= n || s[j] != ';') return 0;
     return j - i;  // the semicolon follows as an ordinary character
 }
 
@@ -54,18 +77,22 @@ size_t HexReferenceLength(const char* s, size_t n, size_t i) {
 
 namespace {
 
-using impl::HexReferenceLength;
 using impl::kEscape;
+using impl::kEscapeKeepBytes;
+using impl::ReferenceLength;
 
 // Writes the escaped form of the byte at s[i], which needs one, to sink
 // (anything with Put(const char*, size_t)); returns the index after what
-// was consumed.
+// was consumed. A reference stored in the text is passed through by the
+// classic rules (hexadecimal) and for other encodings than UTF-8 (decimal
+// too: those were kept as written on input); in UTF-8 every reference was
+// decoded on input, so a stored one is text.
 template <class Sink>
-size_t EscapeOne(const char* s, size_t n, size_t i, Sink& sink) {
+size_t EscapeOne(const char* s, size_t n, size_t i, int encoding, Sink& sink) {
     static const char hex[] = "0123456789ABCDEF";
     const char c = s[i];
-    if (c == '&') {
-        const size_t reference = HexReferenceLength(s, n, i);
+    if (c == '&' && encoding != VEXA_ENCODING_UTF8) {
+        const size_t reference = ReferenceLength(s, n, i, encoding == VEXA_ENCODING_RAW);
         if (reference) {
             sink.Put(s + i, reference);
             return i + reference;
@@ -100,7 +127,7 @@ void AppendEscaped(const std::string& str, std::string* out) {
         const size_t run = i;
         while (i < n && Plain(s[i])) ++i;
         if (i != run) out->append(s + run, i - run);
-        if (i < n) i = EscapeOne(s, n, i, sink);
+        if (i < n) i = EscapeOne(s, n, i, VEXA_ENCODING_LEGACY, sink);
     }
 }
 
@@ -112,11 +139,32 @@ public:
     // The buffer is left unset on purpose: clearing it would cost more than
     // a short print.
     // cppcheck-suppress uninitMemberVar
-    explicit Writer(FILE* f) : file(f), stream(0), target(0), used(0), failed(false) {}
+    Writer(FILE* f, int textEncoding)
+        : file(f),
+          stream(0),
+          target(0),
+          used(0),
+          failed(false),
+          encoding(textEncoding),
+          kinds(KindsFor(textEncoding)) {}
     // cppcheck-suppress uninitMemberVar
-    explicit Writer(std::ostream* s) : file(0), stream(s), target(0), used(0), failed(false) {}
+    Writer(std::ostream* s, int textEncoding)
+        : file(0),
+          stream(s),
+          target(0),
+          used(0),
+          failed(false),
+          encoding(textEncoding),
+          kinds(KindsFor(textEncoding)) {}
     // cppcheck-suppress uninitMemberVar
-    explicit Writer(std::string* t) : file(0), stream(0), target(t), used(0), failed(false) {}
+    Writer(std::string* t, int textEncoding)
+        : file(0),
+          stream(0),
+          target(t),
+          used(0),
+          failed(false),
+          encoding(textEncoding),
+          kinds(KindsFor(textEncoding)) {}
     // No flush on destruction: handing on may throw (a string out of
     // memory, a stream with exceptions on), so every user flushes itself.
 
@@ -141,19 +189,18 @@ public:
         if (used == kChunk) Flush();
         buffer[used++] = c;
     }
-    void PutEscaped(const std::string& s) { PutEscaped(s.data(), s.size()); }
-    void PutEscaped(const char* s) { PutEscaped(s, std::strlen(s)); }
-    // Plain bytes go straight into the buffer as they are scanned.
-    void PutEscaped(const char* s, size_t n) {
-        size_t i = 0;
-        while (i < n) {
-            if (used == kChunk) Flush();
-            const size_t stop = (n - i < kChunk - used) ? n : i + (kChunk - used);
-            char* out = buffer + used;
-            const size_t start = i;
-            while (i < stop && Plain(s[i])) *out++ = s[i++];
-            used += i - start;
-            if (i < stop) i = EscapeOne(s, n, i, *this);
+    void PutEscaped(const std::string& s) { PutEscaped(s.data(), s.size(), kinds, encoding); }
+    void PutEscaped(const char* s) { PutEscaped(s, std::strlen(s), kinds, encoding); }
+    // A name is never written with references, which a name may not hold:
+    // its bytes beyond ASCII stay as they are in every encoding.
+    void PutName(const char* s) { PutEscaped(s, std::strlen(s), kEscapeKeepBytes.kind, VEXA_ENCODING_UTF8); }
+    // The text of a comment: escaped by the classic rules, which read
+    // references in comments; otherwise as written, as other readers take it.
+    void PutComment(const std::string& s) {
+        if (encoding == VEXA_ENCODING_LEGACY) {
+            PutEscaped(s);
+        } else {
+            Put(s.c_str());  // up to a zero byte, as the indented form
         }
     }
     void Indent(int depth) {
@@ -173,6 +220,23 @@ public:
 private:
     static const size_t kChunk = 32 * 1024;
 
+    static const unsigned char* KindsFor(int textEncoding) {
+        return textEncoding == VEXA_ENCODING_LEGACY ? kEscape.kind : kEscapeKeepBytes.kind;
+    }
+    // Plain bytes go straight into the buffer as they are scanned.
+    void PutEscaped(const char* s, size_t n, const unsigned char* table, int rules) {
+        size_t i = 0;
+        while (i < n) {
+            if (used == kChunk) Flush();
+            const size_t stop = (n - i < kChunk - used) ? n : i + (kChunk - used);
+            char* out = buffer + used;
+            const size_t start = i;
+            while (i < stop && table[static_cast<unsigned char>(s[i])] == 0) *out++ = s[i++];
+            used += i - start;
+            if (i < stop) i = EscapeOne(s, n, i, rules, *this);
+        }
+    }
+
     void Emit(const char* s, size_t n) {
         if (file) {
             if (std::fwrite(s, 1, n, file) != n) failed = true;
@@ -188,6 +252,8 @@ private:
     std::string* target;
     size_t used;
     bool failed;
+    int encoding;  // never DETECT
+    const unsigned char* kinds;
     char buffer[kChunk];
 };
 
@@ -196,7 +262,7 @@ char QuoteFor(const VexaAttribute& attribute) { return std::strchr(attribute.Val
 
 void WriteAttribute(const VexaAttribute& attribute, Writer& w) {
     const char quote = QuoteFor(attribute);
-    w.PutEscaped(attribute.Name());
+    w.PutName(attribute.Name());
     w.Put('=');
     w.Put(quote);
     w.PutEscaped(attribute.Value());
@@ -318,7 +384,7 @@ void StreamNode(const VexaNode& node, Writer& w) {
         }
         case VexaNode::COMMENT:
             w.Put("<!--", 4);
-            w.PutEscaped(node.ValueStr());
+            w.PutComment(node.ValueStr());
             w.Put("-->", 3);
             break;
         case VexaNode::UNKNOWN:
@@ -373,6 +439,19 @@ std::string DropAfterZeroBytes(const std::string& data) {
     return result;
 }
 
+// A file's UTF-16 form: a byte order mark, or without one the first
+// characters of an XML declaration; kFormPlain for anything else.
+bool HasUtf16Mark(const std::string& data) {
+    return data.size() >= 2 && ((data[0] == '\xFF' && data[1] == '\xFE') || (data[0] == '\xFE' && data[1] == '\xFF'));
+}
+
+int Utf16Form(const std::string& data) {
+    if (HasUtf16Mark(data)) return data[0] == '\xFF' ? impl::kFormUtf16LE : impl::kFormUtf16BE;
+    if (data.size() >= 4 && data.compare(0, 4, std::string("<\0?\0", 4)) == 0) return impl::kFormUtf16LE;
+    if (data.size() >= 4 && data.compare(0, 4, std::string("\0<\0?", 4)) == 0) return impl::kFormUtf16BE;
+    return impl::kFormPlain;
+}
+
 // Reads the whole of an open file: one read of the size the file reports,
 // then to the end, so that pipes and devices, which report none, are read
 // whole as well.
@@ -392,13 +471,13 @@ bool ReadWholeFile(FILE* file, std::string* data) {
 }
 
 void PrintTo(FILE* file, const VexaNode& node, int depth) {
-    Writer w(file);
+    Writer w(file, impl::OutputEncoding(node));
     PrintNode(node, depth, w);
     w.Flush();
 }
 
 void WriteCompact(std::ostream* out, const VexaNode& node) {
-    Writer w(out);
+    Writer w(out, impl::OutputEncoding(node));
     StreamNode(node, w);
     w.Flush();
 }
@@ -730,13 +809,13 @@ void VexaAttribute::SetDoubleValue(double v) {
 }
 
 void VexaAttribute::Print(FILE* file, int) const {
-    Writer w(file);
+    Writer w(file, document ? impl::OutputEncoding(*document) : VEXA_ENCODING_LEGACY);
     WriteAttribute(*this, w);
     w.Flush();
 }
 
 void VexaAttribute::StreamOut(std::ostream* out) const {
-    Writer w(out);
+    Writer w(out, document ? impl::OutputEncoding(*document) : VEXA_ENCODING_LEGACY);
     WriteAttribute(*this, w);
     w.Flush();
 }
@@ -936,7 +1015,10 @@ VexaDocument::VexaDocument()
       errorCode(0),
       tabsize(4),
       errorLocation(0, 0),
-      maxDepth(impl::kDefaultMaxDepth) {}
+      maxDepth(impl::kDefaultMaxDepth),
+      textEncoding(VEXA_ENCODING_DETECT),
+      parsedEncoding(VEXA_ENCODING_DETECT),
+      fileForm(impl::kFormPlain) {}
 
 VexaDocument::VexaDocument(const char* name)
     : VexaNode(DOCUMENT),
@@ -944,9 +1026,19 @@ VexaDocument::VexaDocument(const char* name)
       errorCode(0),
       tabsize(4),
       errorLocation(0, 0),
-      maxDepth(impl::kDefaultMaxDepth) {
+      maxDepth(impl::kDefaultMaxDepth),
+      textEncoding(VEXA_ENCODING_DETECT),
+      parsedEncoding(VEXA_ENCODING_DETECT),
+      fileForm(impl::kFormPlain) {
     value = name;
 }
+
+void VexaDocument::SetTextEncoding(int encoding) {
+    textEncoding =
+        (encoding >= VEXA_ENCODING_DETECT && encoding <= VEXA_ENCODING_RAW) ? encoding : VEXA_ENCODING_DETECT;
+}
+
+int VexaDocument::TextEncoding() const { return textEncoding != VEXA_ENCODING_DETECT ? textEncoding : parsedEncoding; }
 
 VexaDocument::~VexaDocument() {}
 
@@ -982,6 +1074,9 @@ VexaNode* VexaDocument::Clone() const {
     copy->errorLocation = errorLocation;
     copy->tabsize = tabsize;
     copy->maxDepth = maxDepth;
+    copy->textEncoding = textEncoding;
+    copy->parsedEncoding = parsedEncoding;
+    copy->fileForm = fileForm;
     for (const VexaNode* child = firstChild; child; child = child->next) {
         if (VexaNode* childCopy = child->Clone()) copy->LinkEndChild(childCopy);
     }
@@ -993,6 +1088,7 @@ bool VexaDocument::LoadFile(const char* filename) {
     Clear();
     location.Clear();
     value = name;
+    fileForm = impl::kFormPlain;
     // A failed open must report itself, not an error left from before.
     ClearError();
 
@@ -1018,9 +1114,24 @@ bool VexaDocument::LoadFile(const char* filename) {
         SetError(VEXA_ERROR_DOCUMENT_EMPTY, 0, 0);
         return false;
     }
+    const int form = Utf16Form(data);
+    if (form != impl::kFormPlain) {
+        const bool bigEndian = form == impl::kFormUtf16BE;
+        const size_t mark = HasUtf16Mark(data) ? 2 : 0;
+        std::string text;
+        if (!impl::Utf16ToUtf8(data.data() + mark, data.size() - mark, bigEndian, &text)) {
+            // Located where the converted text stops, in characters.
+            VexaParsingData tracker(text.c_str(), tabsize, 0, 0);
+            tracker.encoding = VEXA_ENCODING_UTF8;
+            SetError(VEXA_ERROR_ENCODING, text.c_str() + text.size(), &tracker);
+            return false;
+        }
+        data.swap(text);
+    }
     // The text ends at a zero byte; piece-wise reading dropped the rest of
     // the line after one, and files that hold one load as they always did.
     if (std::memchr(data.data(), 0, data.size())) data = DropAfterZeroBytes(data);
+    fileForm = form | impl::kFormLoading;
     Parse(data.c_str(), 0);
     return !error;
 }
@@ -1032,13 +1143,31 @@ bool VexaDocument::LoadFile() {
 }
 
 bool VexaDocument::SaveFile(const char* filename) const {
-    FILE* file = std::fopen(filename, "w");
-    if (!file) return false;
-    bool ok;
-    try {
-        Writer w(file);
+    const int form = fileForm & ~impl::kFormLoading;
+    const int encoding = impl::OutputEncoding(*this);
+    std::string utf16;
+    if (form == impl::kFormUtf16LE || form == impl::kFormUtf16BE) {
+        // Written as read, so that the declaration stays true.
+        std::string text;
+        Writer w(&text, encoding);
         PrintNode(*this, 0, w);
-        ok = w.Flush();
+        w.Flush();
+        const bool bigEndian = form == impl::kFormUtf16BE;
+        utf16.assign(bigEndian ? "\xFE\xFF" : "\xFF\xFE", 2);
+        impl::Utf8ToUtf16(text, bigEndian, &utf16);
+    }
+    FILE* file = std::fopen(filename, utf16.empty() ? "w" : "wb");
+    if (!file) return false;
+    bool ok = true;
+    try {
+        if (!utf16.empty()) {
+            ok = std::fwrite(utf16.data(), 1, utf16.size(), file) == utf16.size();
+        } else {
+            if (form == impl::kFormUtf8Bom && std::fwrite("\xEF\xBB\xBF", 1, 3, file) != 3) ok = false;
+            Writer w(file, encoding);
+            PrintNode(*this, 0, w);
+            if (!w.Flush()) ok = false;
+        }
     } catch (...) {
         std::fclose(file);  // running out of memory must not leak the file
         throw;
@@ -1116,7 +1245,7 @@ std::ostream& operator<<(std::ostream& out, const VexaNode& base) {
 }
 
 std::string& operator<<(std::string& out, const VexaNode& base) {
-    Writer w(&out);
+    Writer w(&out, impl::OutputEncoding(base));
     StreamNode(base, w);
     w.Flush();
     return out;

@@ -56,7 +56,25 @@ enum {
     VEXA_ERROR_DECLARATION,
     VEXA_ERROR_DOCUMENT_EMPTY,
     VEXA_ERROR_DEPTH,
+    VEXA_ERROR_OUTSIDE_ELEMENT,
+    VEXA_ERROR_ENCODING,
     VEXA_ERROR_STRING_COUNT
+};
+
+/// How a document reads and writes bytes beyond ASCII and character
+/// references (see VexaDocument::SetTextEncoding()).
+enum {
+    /// Decided at each parse from the byte order mark and the declaration.
+    VEXA_ENCODING_DETECT = 0,
+    /// UTF-8: references decode to UTF-8, non-ASCII bytes are written as they
+    /// are, and columns count characters.
+    VEXA_ENCODING_UTF8,
+    /// The classic single-byte rules: short hexadecimal references only, and
+    /// every byte beyond ASCII written as a reference.
+    VEXA_ENCODING_LEGACY,
+    /// Another declared encoding: bytes are kept and written as they are, and
+    /// references beyond ASCII stay as written.
+    VEXA_ENCODING_RAW
 };
 
 /// Results of the numeric attribute queries.
@@ -130,7 +148,8 @@ public:
     static const char* SkipWhiteSpace(const char* p);
     /// Whether the text at p begins with tag (the first letter ignores case).
     static bool StringEqual(const char* p, const char* tag, bool exactCase);
-    /// Reads a name (letter or '_' first, then letters, digits, "_-.:").
+    /// Reads a name: a letter, '_', ':' or a byte beyond ASCII first, then
+    /// also digits, '-' and '.'.
     static const char* ReadName(const char* p, std::string* name);
     /// Decodes one reference at the '&' at p into *value.
     static const char* GetEntity(const char* p, char* value);
@@ -500,6 +519,7 @@ class VEXA_API VexaParsingData {
     friend class VexaElement;
     friend class VexaDocument;
     friend class VexaText;
+    friend class VexaComment;
     friend class VexaAttribute;
 
 public:
@@ -522,6 +542,7 @@ private:
     int tabsize;
     int depth;
     VexaDocument* document;
+    int encoding;  // the text encoding this parse reads with, never DETECT
 };
 
 /// The root of a tree: holds the top-level nodes and the error state.
@@ -534,12 +555,14 @@ public:
     virtual ~VexaDocument();
 
     /// Replaces the content by the parsed file at filename. True when the
-    /// file was read and parsed without error.
+    /// file was read and parsed without error. A file that starts with a
+    /// UTF-16 byte order mark is converted to UTF-8 first.
     bool LoadFile(const char* filename);
     /// LoadFile of the document's own name.
     bool LoadFile();
-    /// Writes the indented form to filename. False when the file could not
-    /// be opened or a write failed.
+    /// Writes the indented form to filename, with the byte order mark or in
+    /// the UTF-16 form that the loaded file had. False when the file could
+    /// not be opened or a write failed.
     bool SaveFile(const char* filename) const;
     /// SaveFile to the document's own name.
     bool SaveFile() const;
@@ -574,6 +597,13 @@ public:
     /// Sets the nesting limit for the next parse (at least 1).
     void SetMaxDepth(int depth) { maxDepth = depth < 1 ? 1 : depth; }
 
+    /// Sets the text encoding (a VEXA_ENCODING_ value) for the next parse and
+    /// for every output of this document; an unknown value means DETECT.
+    void SetTextEncoding(int encoding);
+    /// The encoding set, or under VEXA_ENCODING_DETECT the one the last parse
+    /// decided on (VEXA_ENCODING_DETECT before any parse).
+    int TextEncoding() const;
+
     virtual VexaNode* Clone() const;
     virtual void Print(FILE* file, int depth) const;
     virtual void StreamOut(std::ostream* out) const;
@@ -589,6 +619,9 @@ private:
     int tabsize;
     VexaCursor errorLocation;
     int maxDepth;
+    int textEncoding;    // the setting
+    int parsedEncoding;  // the last parse's decision; DETECT before any parse
+    int fileForm;        // byte order mark or UTF-16 form the file had (SaveFile writes it again)
 };
 
 /// A null-safe wrapper of a node pointer for chained navigation: a step that

@@ -19,6 +19,8 @@ const char* const VexaBase::errorString[VEXA_ERROR_STRING_COUNT] = {
     "Error parsing Declaration.",
     "Error document empty.",
     "Element nesting too deep.",
+    "Text outside any element.",
+    "Invalid text encoding.",
 };
 
 }  // namespace ORMELA

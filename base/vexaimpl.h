@@ -24,19 +24,30 @@ inline bool IsAsciiAlpha(char c) { return (kCharClass[static_cast<unsigned char>
 // Folds ASCII letters to lower case; every other byte folds to itself.
 inline char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
 
+// How a document's file was laid out, so that SaveFile can write it again.
+enum FileForm { kFormPlain = 0, kFormUtf8Bom, kFormUtf16LE, kFormUtf16BE };
+// Set beside a form by LoadFile for the parse it runs next.
+const int kFormLoading = 0x100;
+
+// The encoding a node is written in: its document's, or the classic rules
+// for a node in no document.
+int OutputEncoding(const VexaNode& node);
+
 // Decides where a piece of unknown markup ends, one character at a time.
-// Plain markup ends at its first '>'; a DOCTYPE with an internal subset at
+// Plain markup ends at its first '>'; a processing instruction ("<?") at
+// its "?>"; a DOCTYPE with an internal subset at
 // the '>' after the subset's closing ']' (quotes, comments and processing
 // instructions inside the subset may hold '>' and ']'); a CDATA section at
 // its "]]>". The first character fed is the opening '<'.
 class UnknownScanner {
 public:
-    UnknownScanner() : state(kPrefix), count(0), history(0), quote(0), maybeDoctype(true), maybeCdata(true) {}
+    UnknownScanner()
+        : state(kPrefix), count(0), history(0), quote(0), maybeDoctype(true), maybeCdata(true), maybePi(true) {}
     // Feeds the next character; true when it is the final '>'.
     bool Feed(char c);
 
 private:
-    enum State { kPrefix, kPlain, kDoctype, kSubset, kQuote, kComment, kPi, kAfterSubset, kCdata };
+    enum State { kPrefix, kPlain, kDoctype, kSubset, kQuote, kComment, kPi, kAfterSubset, kCdata, kInstruction };
     bool EndsWith(const char* tail) const;
 
     State state;
@@ -45,6 +56,7 @@ private:
     char quote;         // the quotation mark that opened a literal in the subset
     bool maybeDoctype;  // prefix still matches "<!DOCTYPE"
     bool maybeCdata;    // prefix still matches "<![CDATA["
+    bool maybePi;       // prefix still matches "<?"
 };
 
 }  // namespace impl

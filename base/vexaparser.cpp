@@ -15,6 +15,7 @@
 #endif
 
 #include "vexa.h"
+#include "vexaencoding.h"
 #include "vexaimpl.h"
 
 namespace ORMELA {
@@ -65,13 +66,19 @@ bool UnknownScanner::Feed(char c) {
             static const char cdata[] = "<![CDATA[";
             if (maybeDoctype && c != doctype[count]) maybeDoctype = false;
             if (maybeCdata && c != cdata[count]) maybeCdata = false;
+            if (maybePi && c != "<?"[count]) maybePi = false;
             ++count;
-            if (count == sizeof doctype - 1 && maybeDoctype) {
+            if (count == 2 && maybePi) {
+                // A '>' inside an instruction does not end it; its own "?"
+                // may not close it either ("<?>").
+                state = kInstruction;
+                history = 0;
+            } else if (count == sizeof doctype - 1 && maybeDoctype) {
                 state = kDoctype;
             } else if (count == sizeof cdata - 1 && maybeCdata) {
                 state = kCdata;
                 history = 0;
-            } else if (!maybeDoctype && !maybeCdata) {
+            } else if (!maybeDoctype && !maybeCdata && !maybePi) {
                 state = kPlain;
                 return c == '>';
             }
@@ -109,6 +116,8 @@ bool UnknownScanner::Feed(char c) {
             return c == '>';
         case kCdata:
             return EndsWith("]]>");
+        case kInstruction:
+            return EndsWith("?>");
     }
     return false;
 }
@@ -124,25 +133,19 @@ using impl::kCharClass;
 
 bool condenseWhiteSpaceFlag = true;
 
+// Bytes beyond ASCII are name characters whatever the locale: they are the
+// multi-byte characters of UTF-8 names, or the letters of a legacy encoding.
 bool IsNameStart(char c) {
     const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x80) return (kCharClass[u] & impl::kAlpha) || c == '_';
-    return std::isalpha(u) != 0;  // the locale decides beyond ASCII
+    return u >= 0x80 || (kCharClass[u] & impl::kAlpha) || c == '_' || c == ':';
 }
 
-bool IsNameChar(char c) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x80) return kCharClass[u] != 0 && !(kCharClass[u] & impl::kSpace);
-    return std::isalnum(u) != 0;
-}
-
-// Name bytes for the scanning loop: 1 for an ASCII name character, 2 for a
-// byte beyond ASCII, which the locale decides, 0 for the rest.
+// Name bytes for the scanning loop: 1 for a name character, 0 for the rest.
 struct NameBytes {
     unsigned char table[256];
     NameBytes() : table() {
         for (int c = 0; c < 256; ++c) {
-            table[c] = c >= 0x80 ? 2 : (IsNameChar(static_cast<char>(c)) ? 1 : 0);
+            table[c] = (c >= 0x80 || (kCharClass[c] != 0 && !(kCharClass[c] & impl::kSpace))) ? 1 : 0;
         }
     }
 };
@@ -184,7 +187,76 @@ int HexDigit(char c) {
     return u - 0x30;
 }
 
-// Whether the text at p is the closing tag "</name>", letter case ignored.
+// Reads a well-formed numeric reference "&#D...;" or "&#xH...;" (lower-case
+// x) at p. Returns the position after its ';' and the code point in *cp
+// (capped above 0x10FFFF, however many digits), or null for any other form.
+const char* ReadNumericReference(const char* p, unsigned long* cp) {
+    if (p[0] != '&' || p[1] != '#') return 0;
+    const bool hex = p[2] == 'x';
+    const char* q = p + (hex ? 3 : 2);
+    const char* const digits = q;
+    unsigned long value = 0;
+    for (;; ++q) {
+        int d;
+        const char c = *q;
+        if (c >= '0' && c <= '9') {
+            d = c - '0';
+        } else if (hex && c >= 'a' && c <= 'f') {
+            d = c - 'a' + 10;
+        } else if (hex && c >= 'A' && c <= 'F') {
+            d = c - 'A' + 10;
+        } else {
+            break;
+        }
+        if (value <= 0x10FFFF) value = value * (hex ? 16 : 10) + static_cast<unsigned long>(d);
+    }
+    if (q == digits || *q != ';') return 0;
+    *cp = value;
+    return q + 1;
+}
+
+bool IsXmlChar(unsigned long cp) {
+    return cp != 0 && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF) && cp != 0xFFFE && cp != 0xFFFF;
+}
+
+// Decodes the reference at the '&' at p by the rules of the encoding and
+// appends what it stands for; returns the position after it. What is not a
+// reference the encoding decodes stays literal: the '&' is appended and the
+// rest is read as text.
+const char* AppendReference(const char* p, int encoding, std::string* text) {
+    if (encoding != VEXA_ENCODING_LEGACY && p[1] == '#') {
+        unsigned long cp = 0;
+        const char* after = ReadNumericReference(p, &cp);
+        if (after && IsXmlChar(cp) && (encoding == VEXA_ENCODING_UTF8 || cp < 0x80)) {
+            impl::AppendUtf8(cp, text);
+            return after;
+        }
+        text->push_back('&');
+        return p + 1;
+    }
+    char c;
+    p = VexaBase::GetEntity(p, &c);
+    text->push_back(c);
+    return p;
+}
+
+// The number of UTF-8 continuation bytes (0x80 to 0xBF) in [p, end): the
+// bytes that do not start a character and so take no column.
+size_t CountContinuation(const char* p, const char* end) {
+    size_t count = 0;
+    const std::uint64_t high = 0x8080808080808080ULL;
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        // Bit 7 set and bit 6 clear, byte by byte.
+        count += static_cast<size_t>(__builtin_popcountll(w & ~(w << 1) & high));
+    }
+    for (; p < end; ++p) count += (static_cast<unsigned char>(*p) & 0xC0) == 0x80;
+    return count;
+}
+
+// Whether the text at p is the closing tag "</name>", letter case ignored,
+// with white space allowed before its '>'.
 size_t ClosingTagLength(const char* p, const std::string& name) {
     if (p[0] != '<' || p[1] != '/') return 0;
     const char* q = p + 2;
@@ -192,6 +264,7 @@ size_t ClosingTagLength(const char* p, const std::string& name) {
         // Names hold no zero byte, so an exact match is never the end.
         if (*q != name[i] && (!*q || FoldCase(*q) != FoldCase(name[i]))) return 0;
     }
+    while (IsSpaceByte(*q)) ++q;
     return *q == '>' ? static_cast<size_t>(q + 1 - p) : 0;
 }
 
@@ -337,8 +410,8 @@ inline const char* SkipCondensed(const char* p, const char* run, const char* lim
     return p;
 }
 
-const char* ScanText(const char* p, const char* limit, std::string* text, bool trimWhiteSpace, const char* endTag,
-                     bool exactCase) {
+const char* ScanText(const char* p, const char* limit, int encoding, std::string* text, bool trimWhiteSpace,
+                     const char* endTag, bool exactCase) {
     text->clear();
     const bool condense = trimWhiteSpace && condenseWhiteSpaceFlag;
     if (condense) {
@@ -360,9 +433,7 @@ const char* ScanText(const char* p, const char* limit, std::string* text, bool t
             if (p != run) text->append(run, static_cast<size_t>(p - run));
             if (!*p) return 0;
             if (*p != '&') return p + 1;
-            char c;
-            p = VexaBase::GetEntity(p, &c);
-            text->push_back(c);
+            p = AppendReference(p, encoding, text);
         }
     }
     bool pending = false;
@@ -407,9 +478,7 @@ const char* ScanText(const char* p, const char* limit, std::string* text, bool t
             pending = false;
         }
         if (*p == '&') {
-            char c;
-            p = VexaBase::GetEntity(p, &c);
-            text->push_back(c);
+            p = AppendReference(p, encoding, text);
         } else {
             text->push_back(*p);
             ++p;
@@ -643,8 +712,9 @@ void CollectSpace(StreamReader& reader, std::string* tag) { reader.TakeUntil(kSt
 
 // The node kind that markup at p opens, as VexaNode::Identify decides it.
 int KindAt(const char* p) {
-    if (p[1] == '?' && VexaBase::StringEqual(p, "<?xml", true)) return VexaNode::DECLARATION;
-    if (IsAsciiAlpha(p[1]) || p[1] == '_') return VexaNode::ELEMENT;
+    // "<?xml-stylesheet" and the like are processing instructions.
+    if (p[1] == '?' && VexaBase::StringEqual(p, "<?xml", true) && IsSpaceByte(p[5])) return VexaNode::DECLARATION;
+    if (IsNameStart(p[1])) return VexaNode::ELEMENT;
     if (VexaBase::StringEqual(p, "<!--", false)) return VexaNode::COMMENT;
     return VexaNode::UNKNOWN;
 }
@@ -710,6 +780,16 @@ bool CollectElement(StreamReader& reader, std::string* tag, int depth, int maxDe
     }
 }
 
+// The encoding a document declares in an XML declaration at the start of
+// the text at p (white space may come first); LEGACY when it declares none.
+int DeclaredEncoding(const char* p) {
+    p = VexaBase::SkipWhiteSpace(p);
+    if (!p || !VexaBase::StringEqual(p, "<?xml", true) || !IsSpaceByte(p[5])) return VEXA_ENCODING_LEGACY;
+    VexaDeclaration declaration;  // unlinked: a malformed one reports nothing
+    declaration.Parse(p, 0);
+    return impl::EncodingForName(declaration.Encoding());
+}
+
 }  // namespace
 
 // ------------------------------------------------------------ lexical layer
@@ -752,12 +832,8 @@ const char* VexaBase::ReadName(const char* p, std::string* name) {
     VEXA_ASSERT(p);
     if (!p || !*p || !IsNameStart(*p)) return 0;
     const char* start = p;
-    for (;;) {
-        const unsigned char* const t = kNameBytes.table;
-        while (t[static_cast<unsigned char>(*p)] == 1) ++p;
-        if (t[static_cast<unsigned char>(*p)] != 2 || !IsNameChar(*p)) break;
-        ++p;
-    }
+    const unsigned char* const t = kNameBytes.table;
+    while (t[static_cast<unsigned char>(*p)]) ++p;
     name->append(start, static_cast<size_t>(p - start));  // cleared above; cheaper than assign
     return p;
 }
@@ -784,13 +860,20 @@ const char* VexaBase::GetEntity(const char* p, char* value) {
 
 const char* VexaBase::ReadText(const char* p, std::string* text, bool trimWhiteSpace, const char* endTag,
                                bool exactCase) {
-    return ScanText(p, 0, text, trimWhiteSpace, endTag, exactCase);
+    return ScanText(p, 0, VEXA_ENCODING_LEGACY, text, trimWhiteSpace, endTag, exactCase);
 }
 
 // ---------------------------------------------------------- locations
 
 VexaParsingData::VexaParsingData(const char* start, int tabSize, int row, int col)
-    : cursor(row, col), stamp(start), origin(start), end(0), tabsize(tabSize), depth(0), document(0) {
+    : cursor(row, col),
+      stamp(start),
+      origin(start),
+      end(0),
+      tabsize(tabSize),
+      depth(0),
+      document(0),
+      encoding(VEXA_ENCODING_LEGACY) {
     VEXA_ASSERT(start);
 }
 
@@ -801,12 +884,15 @@ void VexaParsingData::Stamp(const char* p) {
     const char* const now = p;
     int row = cursor.row;
     int col = cursor.col;
+    // In UTF-8 a column is a character: continuation bytes take none.
+    const bool characters = encoding == VEXA_ENCODING_UTF8;
     p = stamp;
     while (p < now) {
         // Only '\t', '\n', '\r' and the end move the cursor other than by one
         // column; skip to the first byte below 0x0E in one step.
         const char* control = FirstControl(p, now, origin);
         col += static_cast<int>(control - p);
+        if (characters) col -= static_cast<int>(CountContinuation(p, control));
         p = control;
         if (p == now) break;
         switch (*p) {
@@ -829,7 +915,7 @@ void VexaParsingData::Stamp(const char* p) {
                 ++p;
                 break;
             default:
-                ++col;
+                if (!characters || (static_cast<unsigned char>(*p) & 0xC0) != 0x80) ++col;
                 ++p;
                 break;
         }
@@ -895,7 +981,8 @@ VexaNode* VexaNode::Identify(const char* p) {
 const char* VexaText::Parse(const char* p, VexaParsingData* data) {
     value.clear();
     StampNode(data, p, &location);
-    const char* end = ScanText(p, data ? data->end : 0, &value, true, "<", false);
+    const char* end = data ? ScanText(p, data->end, data->encoding, &value, true, "<", false)
+                           : ScanText(p, 0, VEXA_ENCODING_LEGACY, &value, true, "<", false);
     return end ? end - 1 : 0;
 }
 
@@ -908,7 +995,16 @@ const char* VexaComment::Parse(const char* p, VexaParsingData* data) {
         Report(doc, VEXA_ERROR_COMMENT, p, data);
         return 0;
     }
-    return ReadText(p + 4, &value, false, "-->", false);
+    if (!data || data->encoding == VEXA_ENCODING_LEGACY) return ReadText(p + 4, &value, false, "-->", false);
+    // A comment holds no references: other readers take it as written.
+    const char* const start = p + 4;
+    const char* const close = std::strstr(start, "-->");
+    if (!close) {
+        value.assign(start);
+        return 0;
+    }
+    value.assign(start, static_cast<size_t>(close - start));
+    return close + 3;
 }
 
 const char* VexaUnknown::Parse(const char* p, VexaParsingData* data) {
@@ -994,7 +1090,8 @@ const char* VexaAttribute::Parse(const char* p, VexaParsingData* data) {
     }
     if (*p == '\'' || *p == '"') {
         const char end[2] = {*p, 0};
-        return ScanText(p + 1, data ? data->end : 0, &value, false, end, false);
+        return data ? ScanText(p + 1, data->end, data->encoding, &value, false, end, false)
+                    : ScanText(p + 1, 0, VEXA_ENCODING_LEGACY, &value, false, end, false);
     }
     const char* start = p;
     while (*p && !IsSpaceByte(*p) && *p != '/' && *p != '>') ++p;
@@ -1015,6 +1112,7 @@ const char* VexaElement::Parse(const char* p, VexaParsingData* data) {
     // nesting; its locations stay unset, as with none.
     VexaParsingData untracked(p, 0, -1, -1);
     untracked.document = doc;
+    if (doc && doc->TextEncoding() != VEXA_ENCODING_DETECT) untracked.encoding = doc->TextEncoding();
     if (!data) data = &untracked;
 
     StampNode(data, p, &location);
@@ -1123,10 +1221,22 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
 
 const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
     ClearError();
-    // A UTF-8 byte order mark is not content.
+    // LoadFile says when the text was converted from UTF-16; anything else
+    // parsed here is taken as it stands.
+    int form = (fileForm & impl::kFormLoading) ? (fileForm & ~impl::kFormLoading) : impl::kFormPlain;
+    // A UTF-8 byte order mark is not content, but SaveFile writes it again.
     if (p && static_cast<unsigned char>(p[0]) == 0xEF && static_cast<unsigned char>(p[1]) == 0xBB &&
         static_cast<unsigned char>(p[2]) == 0xBF) {
         p += 3;
+        form = impl::kFormUtf8Bom;
+    }
+    fileForm = form;
+    if (textEncoding != VEXA_ENCODING_DETECT) {
+        parsedEncoding = textEncoding;
+    } else if (form != impl::kFormPlain) {
+        parsedEncoding = VEXA_ENCODING_UTF8;
+    } else {
+        parsedEncoding = DeclaredEncoding(p);
     }
     if (!p || !*p) {
         SetError(VEXA_ERROR_DOCUMENT_EMPTY, 0, 0);
@@ -1135,9 +1245,16 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
     location = data ? data->Cursor() : VexaCursor(0, 0);
     VexaParsingData tracker(p, tabsize, location.row, location.col);
     tracker.document = this;
+    tracker.encoding = parsedEncoding;
     tracker.end = p + std::strlen(p);  // lets the scanners read whole words
     p = SkipWhiteSpace(p);
     while (p && *p) {
+        if (*p != '<') {
+            // Text outside any element: what was read stays, the rest is not
+            // taken for a complete document.
+            SetError(VEXA_ERROR_OUTSIDE_ELEMENT, p, &tracker);
+            return 0;
+        }
         std::unique_ptr<VexaNode> node(Identify(p));
         if (!node) break;
         const char* const start = p;
@@ -1195,7 +1312,7 @@ void VexaDocument::StreamIn(std::istream* in, std::string* tag) {
         if (!reader.TakeUntil(kStreamStops.greater, tag)) break;
         const char* piece = SkipWhiteSpace(tag->c_str() + start);
         if (!piece || *piece != '<') {
-            SetError(VEXA_ERROR_GENERIC, 0, 0);
+            SetError(VEXA_ERROR_OUTSIDE_ELEMENT, 0, 0);
             return;
         }
         const int kind = KindAt(piece);

@@ -50,7 +50,11 @@ TEST(HostileSize, HugeValuesAndFanOutAreKeptWhole) {
     EXPECT_STREQ(repeated.FirstChildElement()->Attribute("a77"), "again");
 }
 
-static bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || (c && std::strchr("_-.:", c)); }
+// Bytes beyond ASCII are name characters whatever the locale.
+static bool IsNameChar(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return u >= 0x80 || std::isalnum(u) || (c && std::strchr("_-.:", c));
+}
 
 // Each byte in each place: the tree it gives (as its children's dump, from
 // the byte and the byte escaped), "" for an error; written and read back,

@@ -21,7 +21,7 @@ TEST(ParseErrors, Messages) {
               "No error|Error|Failed to open file|Memory allocation failed.|Error parsing Element.|"
               "Failed to read Element name|Error reading Element value.|Error reading Attributes.|Error: empty tag.|"
               "Error reading end tag.|Error parsing Unknown.|Error parsing Comment.|Error parsing Declaration.|"
-              "Error document empty.|Element nesting too deep.|");
+              "Error document empty.|Element nesting too deep.|Text outside any element.|Invalid text encoding.|");
 }
 
 // Content cut short (code 6) has no location: the end of the text has none.
@@ -47,7 +47,8 @@ TEST(ParseErrors, CodesMessagesAndLocations) {
         {"<a a='' b='' c='' d='' e='' f='' g='' h='' i='' j='' k='' l='' m='' n='' o='' p='' q='' c=''/>", 4,
          VEXA_ERROR_ATTRIBUTES, 0, 88},
         {"<a / >", 4, VEXA_ERROR_EMPTY_TAG, 0, 4},
-        {"<a></a >", 4, VEXA_ERROR_END_TAG, 0, 3},
+        {"<a></a x>", 4, VEXA_ERROR_END_TAG, 0, 3},
+        {"<a></ a>", 4, VEXA_ERROR_END_TAG, 0, 3},
         {"<a>\n\r<b>x</c></a>", 4, VEXA_ERROR_END_TAG, 1, 4},
         {"<a>\n\t\t<b></c>", 0, VEXA_ERROR_END_TAG, 0, 0},
         // Top-level markup cut off by the end of the text, located at its "<".
@@ -55,6 +56,11 @@ TEST(ParseErrors, CodesMessagesAndLocations) {
         {"<r/>\n\t<?xml version='1.0'", 4, VEXA_ERROR_DECLARATION, 1, 4},
         {"<r/><!DOCTYPE r [ <!ENTITY e 'x'> ]", 4, VEXA_ERROR_UNKNOWN, 0, 4},
         {"<r/><![CDATA[ a>b", 4, VEXA_ERROR_UNKNOWN, 0, 4},
+        // Text outside any element, before, between or after top-level markup.
+        {"hello<r/>", 4, VEXA_ERROR_OUTSIDE_ELEMENT, 0, 0},
+        {"<r/>text<s/>", 4, VEXA_ERROR_OUTSIDE_ELEMENT, 0, 4},
+        {"<?xml version='1.0'?>\n<r/>\n\t x", 4, VEXA_ERROR_OUTSIDE_ELEMENT, 2, 5},
+        {"<!-- c --> &amp;<r/>", 4, VEXA_ERROR_OUTSIDE_ELEMENT, 0, 11},
         {"", 4, VEXA_ERROR_DOCUMENT_EMPTY, kNone, kNone},
         {"\xEF\xBB\xBF", 4, VEXA_ERROR_DOCUMENT_EMPTY, kNone, kNone},
         {nullptr, 4, VEXA_ERROR_DOCUMENT_EMPTY, kNone, kNone}};

@@ -1,6 +1,8 @@
 // vexa: checks, reformats and counts XML files. Built on the public API only.
+#include <unistd.h>
 #include <vexa.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -32,6 +34,8 @@ const char kUsageText[] =
     "  --tab-size N         columns between tab stops when counting locations (default 4)\n"
     "  --keep-white-space   keep text white space as written instead of condensing it\n"
     "  --max-depth N        deepest element nesting to accept (default 1000)\n"
+    "  --encoding E         text encoding: detect, utf-8, legacy or raw (default: detect, but\n"
+    "                       UTF-8 for a file with no byte order mark and no declared encoding)\n"
     "\n"
     "A FILE of '-', or no FILE, reads standard input. Rows and columns count from 1.\n"
     "Exit status: 0 when every file is good, 1 when one is not, 2 for a usage or I/O problem.\n";
@@ -45,7 +49,7 @@ const Command kCommands[] = {
     {"check",
      "usage: vexa check [-v] FILE...\n"
      "Loads each file and prints FILE:ROW:COL: error: MESSAGE on standard error for a bad one,\n"
-     "and FILE:ROW:COL: warning: ... where the parse stopped early at text it could not read.\n"
+     "and FILE:ROW:COL: warning: ... where a zero byte ended the text early.\n"
      "  -v, --verbose   also print FILE: ok for each good file\n"},
     {"format",
      "usage: vexa format [-o OUT] [FILE]\n"
@@ -67,6 +71,7 @@ struct Options {
     std::string output;  // -o; empty means standard output
     int tabSize = 4;
     int maxDepth = 1000;
+    int encoding = -1;  // --encoding; -1 is the default rule
     bool keepWhiteSpace = false;
     bool verbose = false;
     bool json = false;
@@ -164,6 +169,19 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
             if (!ParseNumber(value, 1, 2000, &options->maxDepth)) {
                 return Reject(error, "--max-depth needs a number from 1 to 2000");
             }
+        } else if (arg == "--encoding") {
+            static const struct {
+                const char* name;
+                int encoding;
+            } kEncodings[] = {{"detect", VEXA_ENCODING_DETECT},
+                              {"utf-8", VEXA_ENCODING_UTF8},
+                              {"legacy", VEXA_ENCODING_LEGACY},
+                              {"raw", VEXA_ENCODING_RAW}};
+            options->encoding = -2;
+            for (const auto& e : kEncodings) {
+                if (value == e.name) options->encoding = e.encoding;
+            }
+            if (options->encoding == -2) return Reject(error, "--encoding needs detect, utf-8, legacy or raw");
         } else if (arg == "-o" || arg == "--output") {
             if (value.empty()) return Reject(error, "-o needs a file name");
             options->output = value;
@@ -188,6 +206,7 @@ bool CheckOptionsFit(const Options& options, std::string* error) {
 
 // A file read whole into memory; name is what messages call it.
 struct Input {
+    std::string path;  // as given; "-" for standard input
     std::string name;
     std::string text;
 };
@@ -195,6 +214,7 @@ struct Input {
 // Reads path, or standard input for "-". Prints one line and returns false on failure.
 bool ReadInput(const std::string& path, Input* input) {
     const bool useStdin = path == "-";
+    input->path = path;
     input->name = useStdin ? "<stdin>" : path;
     input->text.clear();
     FILE* file = useStdin ? stdin : std::fopen(path.c_str(), "rb");
@@ -216,16 +236,56 @@ bool ReadInput(const std::string& path, Input* input) {
     return true;
 }
 
+// Whether the bytes are UTF-16: a byte order mark, or the first characters
+// of a declaration in either byte order.
+bool LooksUtf16(const std::string& text) {
+    static const char* const starts[] = {"\xFF\xFE", "\xFE\xFF"};
+    for (const char* start : starts) {
+        if (text.compare(0, 2, start) == 0) return true;
+    }
+    return text.compare(0, 4, std::string("<\0?\0", 4)) == 0 || text.compare(0, 4, std::string("\0<\0?", 4)) == 0;
+}
+
+// Whether the text names its encoding: a byte order mark or an encoding in
+// the declaration it starts with.
+bool NamesEncoding(const std::string& text) {
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0 || LooksUtf16(text)) return true;
+    const size_t start = text.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos || text.compare(start, 5, "<?xml") != 0) return false;
+    const size_t end = text.find("?>", start);
+    return text.substr(start, end == std::string::npos ? std::string::npos : end - start).find("encoding") !=
+           std::string::npos;
+}
+
 // Parses the input into doc with the chosen settings. Returns where the
-// parse stopped, as VexaDocument::Parse does.
+// parse stopped, as VexaDocument::Parse does; null for a converted file.
 const char* ParseInput(const Input& input, const Options& options, VexaDocument* doc) {
     doc->SetTabSize(options.tabSize);
     doc->SetMaxDepth(options.maxDepth);
-    return doc->Parse(input.text.c_str());
+    // XML's own rule: without a byte order mark or a declared encoding, UTF-8.
+    int encoding = options.encoding;
+    if (encoding < 0) encoding = NamesEncoding(input.text) ? VEXA_ENCODING_DETECT : VEXA_ENCODING_UTF8;
+    doc->SetTextEncoding(encoding);
+    if (!LooksUtf16(input.text)) return doc->Parse(input.text.c_str());
+    // UTF-16 is converted by LoadFile, which also lets SaveFile write it back.
+    if (input.path != "-") {
+        doc->LoadFile(input.path.c_str());
+        return nullptr;
+    }
+    char spool[] = "/tmp/vexa-stdin-XXXXXX";
+    const int fd = ::mkstemp(spool);
+    FILE* file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    const bool written = file && std::fwrite(input.text.data(), 1, input.text.size(), file) == input.text.size();
+    if (file) std::fclose(file);
+    if (written) doc->LoadFile(spool);
+    if (fd >= 0) std::remove(spool);
+    if (!written) doc->Parse(input.text.c_str());
+    doc->SetValue(input.name.c_str());
+    return nullptr;
 }
 
-// Prints the document's error, or a warning when the parse stopped before
-// the end of the text without recording one. Returns true for a good document.
+// Prints the document's error, or a warning when a zero byte ended the text
+// before its end. Returns true for a good document.
 bool Diagnose(const Input& input, const VexaDocument& doc, const char* stop, int tabSize) {
     if (doc.Error()) {
         if (doc.ErrorRow() >= 0) {
@@ -236,18 +296,32 @@ bool Diagnose(const Input& input, const VexaDocument& doc, const char* stop, int
         }
         return false;
     }
+    if (LooksUtf16(input.text)) return true;
     const char* begin = input.text.c_str();
     const char* end = begin + input.text.size();
-    // A zero byte ends the parse like the end of the text does; the rest is lost.
     if (!stop) stop = static_cast<const char*>(std::memchr(begin, '\0', input.text.size()));
-    if (stop && stop < end) {
+    if (stop && stop < end && !*stop) {
         VexaParsingData where(begin, tabSize, 0, 0);
         where.Stamp(stop);
-        std::fprintf(stderr, "%s:%d:%d: warning: %s; the rest of the file is ignored\n", input.name.c_str(),
-                     where.Cursor().row + 1, where.Cursor().col + 1,
-                     *stop ? "parse stopped at text outside any element" : "parse stopped at a zero byte");
+        std::fprintf(stderr, "%s:%d:%d: warning: parse stopped at a zero byte; the rest of the file is ignored\n",
+                     input.name.c_str(), where.Cursor().row + 1, where.Cursor().col + 1);
     }
     return true;
+}
+
+// A document that was read from UTF-16 goes to standard output as UTF-8;
+// its declaration must say so.
+void LabelUtf8(VexaDocument* doc) {
+    for (VexaNode* node = doc->FirstChild(); node; node = node->NextSibling()) {
+        const VexaDeclaration* declaration = node->ToDeclaration();
+        if (!declaration) continue;
+        std::string name = declaration->Encoding();
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (name.compare(0, 6, "utf-16") == 0) {
+            doc->ReplaceChild(node, VexaDeclaration(declaration->Version(), "UTF-8", declaration->Standalone()));
+        }
+        return;
+    }
 }
 
 int RunCheck(const Options& options) {
@@ -280,6 +354,7 @@ int RunWrite(const Options& options, bool indented) {
         if (!doc.SaveFile(options.output.c_str())) return Fail("cannot write '" + options.output + "'");
         return kOk;
     }
+    if (LooksUtf16(input.text)) LabelUtf8(&doc);
     if (indented) {
         doc.Print(stdout, 0);
     } else {
