@@ -64,6 +64,7 @@ TEST(StreamIn, DocumentReaderStops) {
         {"<a><b>x<\n\t/b></a>R", "R", kGood, 0, VEXA_ERROR_END_TAG, 1},     // closes for the reader only
         {"<a>x</b>R", "R", kGood, 0, VEXA_ERROR_END_TAG, 1},
         {"<!-- a > b --><a/>R", "R", kGood, 0, 0, 2},
+        {"<?xml-stylesheet a > b?><a/>R", "R", kGood, 0, 0, 2},  // an instruction ends at "?>"
         {"<?xml version='1>'?><a/>R", "><a/>R", kGood, VEXA_ERROR_OUTSIDE_ELEMENT, VEXA_ERROR_DECLARATION, 1},
         {"<!-- c --> x <a/>R", ">R", kGood, VEXA_ERROR_OUTSIDE_ELEMENT, VEXA_ERROR_OUTSIDE_ELEMENT, 1},
         {"<!DOCTYPE r [<!ENTITY e \"a>b\"><!-- ]> --><?p ]>?>]>\n<r/>R", "R", kGood, 0, 0, 2},
