@@ -240,21 +240,6 @@ const char* AppendReference(const char* p, int encoding, std::string* text) {
     return p;
 }
 
-// The number of UTF-8 continuation bytes (0x80 to 0xBF) in [p, end): the
-// bytes that do not start a character and so take no column.
-size_t CountContinuation(const char* p, const char* end) {
-    size_t count = 0;
-    const std::uint64_t high = 0x8080808080808080ULL;
-    for (; end - p >= 8; p += 8) {
-        std::uint64_t w;
-        std::memcpy(&w, p, 8);
-        // Bit 7 set and bit 6 clear, byte by byte.
-        count += static_cast<size_t>(__builtin_popcountll(w & ~(w << 1) & high));
-    }
-    for (; p < end; ++p) count += (static_cast<unsigned char>(*p) & 0xC0) == 0x80;
-    return count;
-}
-
 // Whether the text at p is the closing tag "</name>", letter case ignored,
 // with white space allowed before its '>'.
 size_t ClosingTagLength(const char* p, const std::string& name) {
@@ -268,24 +253,29 @@ size_t ClosingTagLength(const char* p, const std::string& name) {
     return *q == '>' ? static_cast<size_t>(q + 1 - p) : 0;
 }
 
-// The first byte below 0x0E in [p, now), or now, a block at a time. origin
-// is where the text starts: the last block is read ending at now (bytes
-// before p are valid too), so that short spans need no byte loop. In the
-// eight-byte form a flag can be false above a byte that borrowed, never
-// missing; callers treat a flagged ordinary byte as one column.
+// The first byte below 0x0E in [p, now), or now, a block at a time; with
+// kBeyondAscii also the first byte from 0x80 on (UTF-8 bytes, whose columns
+// are counted apart). origin is where the text starts: the last block is
+// read ending at now (bytes before p are valid too), so that short spans
+// need no byte loop. In the eight-byte form a flag can be false above a byte
+// that borrowed, never missing; callers treat a flagged ordinary byte as one
+// column.
+template <bool kBeyondAscii>
 const char* FirstControl(const char* p, const char* now, const char* origin) {
 #if defined(VEXA_SCAN_SSE2)
-    const __m128i last = _mm_set1_epi8(0x0D);
+    const __m128i last = _mm_set1_epi8(0x0D), limit = _mm_set1_epi8(0x0E);
+    // Signed, bytes from 0x80 on are below 0x0E as well.
+    const auto flags = [&](__m128i v) {
+        return static_cast<unsigned>(
+            _mm_movemask_epi8(kBeyondAscii ? _mm_cmplt_epi8(v, limit) : _mm_cmpeq_epi8(_mm_min_epu8(v, last), v)));
+    };
     while (now - p >= 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, last), v)));
+        const unsigned hits = flags(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
         if (hits) return p + __builtin_ctz(hits);
         p += 16;
     }
     if (p < now && now - origin >= 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(now - 16));
-        const unsigned hits =
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, last), v))) >> (16 - (now - p));
+        const unsigned hits = flags(_mm_loadu_si128(reinterpret_cast<const __m128i*>(now - 16))) >> (16 - (now - p));
         return hits ? p + __builtin_ctz(hits) : now;
     }
 #elif defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -302,7 +292,8 @@ const char* FirstControl(const char* p, const char* now, const char* origin) {
         } else {
             break;
         }
-        const std::uint64_t hits = ((word - low * 0x0E) & ~word & (low * 0x80)) >> (skip * 8);
+        const std::uint64_t below = word - low * 0x0E;
+        const std::uint64_t hits = ((kBeyondAscii ? (below | word) : (below & ~word)) & (low * 0x80)) >> (skip * 8);
         if (hits != 0) return p + (__builtin_ctzll(hits) >> 3);
         if (skip) return now;
         p += 8;
@@ -310,7 +301,10 @@ const char* FirstControl(const char* p, const char* now, const char* origin) {
 #else
     (void)origin;
 #endif
-    while (p < now && static_cast<unsigned char>(*p) >= 0x0E) ++p;
+    while (p < now && static_cast<unsigned char>(*p) >= 0x0E &&
+           !(kBeyondAscii && static_cast<unsigned char>(*p) >= 0x80)) {
+        ++p;
+    }
     return p;
 }
 
@@ -890,11 +884,16 @@ void VexaParsingData::Stamp(const char* p) {
     while (p < now) {
         // Only '\t', '\n', '\r' and the end move the cursor other than by one
         // column; skip to the first byte below 0x0E in one step.
-        const char* control = FirstControl(p, now, origin);
+        const char* control = characters ? FirstControl<true>(p, now, origin) : FirstControl<false>(p, now, origin);
         col += static_cast<int>(control - p);
-        if (characters) col -= static_cast<int>(CountContinuation(p, control));
         p = control;
         if (p == now) break;
+        if (characters && static_cast<unsigned char>(*p) >= 0x80) {
+            // A run of UTF-8 bytes: a column for each byte that starts a character.
+            for (; p < now && static_cast<unsigned char>(*p) >= 0x80; ++p)
+                col += (static_cast<unsigned char>(*p) & 0xC0) != 0x80;
+            continue;
+        }
         switch (*p) {
             case 0:
                 return;  // never past the end of the text
@@ -915,7 +914,7 @@ void VexaParsingData::Stamp(const char* p) {
                 ++p;
                 break;
             default:
-                if (!characters || (static_cast<unsigned char>(*p) & 0xC0) != 0x80) ++col;
+                ++col;
                 ++p;
                 break;
         }
