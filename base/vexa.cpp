@@ -81,18 +81,23 @@ using impl::kEscape;
 using impl::kEscapeKeepBytes;
 using impl::ReferenceLength;
 
+// The rules of the static escaping helper: the classic ones, which pass a
+// stored hexadecimal reference through.
+const int kHelperRules = -1;
+
 // Writes the escaped form of the byte at s[i], which needs one, to sink
 // (anything with Put(const char*, size_t)); returns the index after what
-// was consumed. A reference stored in the text is passed through by the
-// classic rules (hexadecimal) and for other encodings than UTF-8 (decimal
-// too: those were kept as written on input); in UTF-8 every reference was
-// decoded on input, so a stored one is text.
+// was consumed. A well-formed reference stored in a value is passed through
+// where the reader kept it as written: decimal ones, and hexadecimal ones
+// beyond a byte, under the legacy and raw rules (the helper's classic rules
+// pass hexadecimal ones only). In UTF-8 every reference was decoded on
+// input, so a stored one is text.
 template <class Sink>
 size_t EscapeOne(const char* s, size_t n, size_t i, int encoding, Sink& sink) {
     static const char hex[] = "0123456789ABCDEF";
     const char c = s[i];
     if (c == '&' && encoding != VEXA_ENCODING_UTF8) {
-        const size_t reference = ReferenceLength(s, n, i, encoding == VEXA_ENCODING_RAW);
+        const size_t reference = ReferenceLength(s, n, i, encoding != kHelperRules);
         if (reference) {
             sink.Put(s + i, reference);
             return i + reference;
@@ -127,7 +132,7 @@ void AppendEscaped(const std::string& str, std::string* out) {
         const size_t run = i;
         while (i < n && Plain(s[i])) ++i;
         if (i != run) out->append(s + run, i - run);
-        if (i < n) i = EscapeOne(s, n, i, VEXA_ENCODING_LEGACY, sink);
+        if (i < n) i = EscapeOne(s, n, i, kHelperRules, sink);
     }
 }
 

@@ -404,8 +404,31 @@ inline const char* SkipCondensed(const char* p, const char* run, const char* lim
     return p;
 }
 
-const char* ScanText(const char* p, const char* limit, int encoding, std::string* text, bool trimWhiteSpace,
-                     const char* endTag, bool exactCase) {
+// Turns each tab, line feed, carriage return and CR LF pair in text from
+// position from on into one space.
+void NormalizeSpaces(std::string* text, size_t from) {
+    char* const begin = &(*text)[0];
+    char* const end = begin + text->size();
+    char* in = begin + from;
+    while (in < end && (*in > '\r' || *in < '\t' || *in == '\v' || *in == '\f')) ++in;
+    if (in == end) return;
+    char* out = in;
+    for (; in < end; ++in) {
+        const char c = *in;
+        if (c == '\t' || c == '\n') {
+            *out++ = ' ';
+        } else if (c == '\r') {
+            *out++ = ' ';
+            if (in + 1 < end && in[1] == '\n') ++in;
+        } else {
+            *out++ = c;
+        }
+    }
+    text->resize(static_cast<size_t>(out - begin));
+}
+
+const char* ScanText(const char* p, const char* limit, int encoding, bool normalize, std::string* text,
+                     bool trimWhiteSpace, const char* endTag, bool exactCase) {
     text->clear();
     const bool condense = trimWhiteSpace && condenseWhiteSpaceFlag;
     if (condense) {
@@ -421,10 +444,17 @@ const char* ScanText(const char* p, const char* limit, int encoding, std::string
     if (stops && !condense && endLength == 1) {
         // Verbatim up to a one-character delimiter (attribute values): runs
         // end only at references, the delimiter or the end of the text.
+        // A value of a parsed attribute is read as XML reads it (normalize):
+        // a tab, line break or CR LF written in it is one space; references
+        // keep theirs.
         for (;;) {
             const char* run = p;
             p = SkipVerbatim(p, limit, stops, endLower);
-            if (p != run) text->append(run, static_cast<size_t>(p - run));
+            if (p != run) {
+                const size_t from = text->size();
+                text->append(run, static_cast<size_t>(p - run));
+                if (normalize) NormalizeSpaces(text, from);
+            }
             if (!*p) return 0;
             if (*p != '&') return p + 1;
             p = AppendReference(p, encoding, text);
@@ -854,7 +884,7 @@ const char* VexaBase::GetEntity(const char* p, char* value) {
 
 const char* VexaBase::ReadText(const char* p, std::string* text, bool trimWhiteSpace, const char* endTag,
                                bool exactCase) {
-    return ScanText(p, 0, VEXA_ENCODING_LEGACY, text, trimWhiteSpace, endTag, exactCase);
+    return ScanText(p, 0, VEXA_ENCODING_LEGACY, false, text, trimWhiteSpace, endTag, exactCase);
 }
 
 // ---------------------------------------------------------- locations
@@ -980,8 +1010,8 @@ VexaNode* VexaNode::Identify(const char* p) {
 const char* VexaText::Parse(const char* p, VexaParsingData* data) {
     value.clear();
     StampNode(data, p, &location);
-    const char* end = data ? ScanText(p, data->end, data->encoding, &value, true, "<", false)
-                           : ScanText(p, 0, VEXA_ENCODING_LEGACY, &value, true, "<", false);
+    const char* end = data ? ScanText(p, data->end, data->encoding, false, &value, true, "<", false)
+                           : ScanText(p, 0, VEXA_ENCODING_LEGACY, false, &value, true, "<", false);
     return end ? end - 1 : 0;
 }
 
@@ -1089,8 +1119,8 @@ const char* VexaAttribute::Parse(const char* p, VexaParsingData* data) {
     }
     if (*p == '\'' || *p == '"') {
         const char end[2] = {*p, 0};
-        return data ? ScanText(p + 1, data->end, data->encoding, &value, false, end, false)
-                    : ScanText(p + 1, 0, VEXA_ENCODING_LEGACY, &value, false, end, false);
+        return data ? ScanText(p + 1, data->end, data->encoding, true, &value, false, end, false)
+                    : ScanText(p + 1, 0, VEXA_ENCODING_LEGACY, false, &value, false, end, false);
     }
     const char* start = p;
     while (*p && !IsSpaceByte(*p) && *p != '/' && *p != '>') ++p;

@@ -140,8 +140,21 @@ TEST(ParseText, WordScanAgreesWithByteScan) {
                 std::string want;
                 const VexaElement* root = attr.FirstChildElement();
                 const VexaAttribute* a = root ? root->FirstAttribute() : nullptr;
-                if (!attr.Error() && a) {
-                    VexaBase::ReadText((v + quote).c_str(), &want, false, quote.c_str(), false);
+                // White space inside a reference is a digit to the classic
+                // rules, not a space: the spelled-out model below does not
+                // cover it.
+                const size_t amp = base.find("&amp;"), hex = base.find("&#x41;");
+                const bool inReference = (at >= amp && at < amp + 5) || (at >= hex && at < hex + 6);
+                const bool space = b == '\t' || b == '\n' || b == '\r';
+                if (!attr.Error() && a && !(inReference && space)) {
+                    // A parsed value turns each tab, line break and CR LF written in it into a space.
+                    std::string written;
+                    for (size_t k = 0; k < v.size(); ++k) {
+                        const bool pair = v[k] == '\r' && k + 1 < v.size() && v[k + 1] == '\n';
+                        written += (v[k] == '\t' || v[k] == '\n' || v[k] == '\r') ? ' ' : v[k];
+                        k += pair;
+                    }
+                    VexaBase::ReadText((written + quote).c_str(), &want, false, quote.c_str(), false);
                     ASSERT_STREQ(want.c_str(), a->Value()) << Escaped(v);  // a reference may give a zero byte
                 }
                 const VexaNode* t = text.FirstChildElement() ? text.FirstChildElement()->FirstChild() : nullptr;
