@@ -7,7 +7,7 @@
 # builds run even when the first fails, so the log shows both tables.
 set -uo pipefail
 
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 jobs=${JOBS:-2}
 status=0
 
