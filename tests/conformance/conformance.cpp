@@ -375,6 +375,8 @@ Match Compare(const Reading& original, const Reading& copy, std::string* differe
 // The document being run, for the signal handlers: a fixed buffer, since a
 // handler may not allocate.
 char currentDocument[1024];
+// The scratch copy's path, removed by a handler that ends the run.
+char scratchPath[] = "/tmp/vexa-conformance-XXXXXX";
 
 void WriteRaw(const char* s) {
     size_t n = 0;
@@ -384,6 +386,7 @@ void WriteRaw(const char* s) {
 }
 
 void ReportCurrent(const char* what) {
+    unlink(scratchPath);
     WriteRaw("\nconformance: ");
     WriteRaw(what);
     WriteRaw(" on ");
@@ -651,8 +654,7 @@ int main(int argc, char** argv) {
     std::vector<Test> tests;
     if (!ReadCatalogue(suite, &tests)) return 2;
 
-    char scratch[] = "/tmp/vexa-conformance-XXXXXX";
-    const int fd = mkstemp(scratch);
+    const int fd = mkstemp(scratchPath);
     if (fd < 0) {
         std::perror("conformance: mkstemp");
         return 2;
@@ -660,11 +662,11 @@ int main(int argc, char** argv) {
     close(fd);
 
     Results results;
-    options.scratch = scratch;
+    options.scratch = scratchPath;
     for (const Test& test : tests) RunOne(test, options, &results);
     // A leak report comes at exit and names no document.
     SetCurrent("(none: the run had ended)");
-    unlink(scratch);
+    unlink(scratchPath);
     xmlCleanupParser();
 
     std::printf("W3C XML conformance suite: %zu tests in %s\n\n", tests.size(), suite.c_str());
