@@ -197,9 +197,17 @@ const Fixture kFixtures[] = {
     // The same without a declaration: names are the only non-ASCII.
     {"names_undeclared.xml", "element 名前"},
     // Every form of character reference, in text and in attribute values,
-    // with and without a declaration.
+    // with and without a declaration, and text that reads as a reference
+    // once its '&amp;' is decoded.
     {"charrefs.xml", "@d=\"-Aé€😀\""},
     {"charrefs_undeclared.xml", "text \"-A©€😀\""},
+    // Text that reads as a reference once its '&amp;' is decoded, here one
+    // that would name a control character.
+    {"escaped_control_ref.xml", "text \"Controls are written as &#x1; to &#x1f;, never as bytes.\""},
+    // Line breaks and tabs written as they are in attribute values, which a
+    // reader takes for spaces, next to ones written as references, which it
+    // keeps; CR LF line ends.
+    {"attribute_spaces.xml", "@kept=\"tab\\x09line\\x0Areturn\\x0Dby reference\""},
     // Processing instructions: xml-stylesheet, one holding a '>', and one
     // after the root element.
     {"stylesheet.xml", "pi xml-stylesheet \"href=\\\"a.xsl\\\" type=\\\"text/xsl\\\"\""},
