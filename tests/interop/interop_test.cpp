@@ -219,10 +219,11 @@ void PrintTo(const Fixture& fixture, std::ostream* out) { *out << fixture.file; 
 class Interop : public ::testing::TestWithParam<Fixture> {};
 
 TEST_P(Interop, CopyReadsLikeTheOriginal) {
-    const std::string original = DataPath(std::string("encodings/") + GetParam().file);
+    const Fixture& row = GetParam();
+    const std::string original = DataPath(std::string("encodings/") + row.file);
     const Reading before = ReadWithLibXml2(original);
     ASSERT_TRUE(before.wellFormed) << original << ": " << before.errors;
-    ASSERT_NE(std::string::npos, before.tree.find(GetParam().sees)) << before.tree;
+    ASSERT_NE(std::string::npos, before.tree.find(row.sees)) << before.tree;
 
     VexaDocument doc;
     ASSERT_TRUE(doc.LoadFile(original.c_str())) << "Vexa rejects the original: " << doc.ErrorText() << " (row "
@@ -238,9 +239,8 @@ TEST_P(Interop, CopyReadsLikeTheOriginal) {
 }
 
 std::string RowName(const ::testing::TestParamInfo<Fixture>& info) {
-    std::string name = info.param.file;
-    name = name.substr(0, name.find('.'));
-    return name;
+    const std::string file = info.param.file;
+    return file.substr(0, file.find('.'));
 }
 
 INSTANTIATE_TEST_SUITE_P(Encodings, Interop, ::testing::ValuesIn(kFixtures), RowName);
