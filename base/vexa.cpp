@@ -156,9 +156,18 @@ public:
             if (i < stop) i = EscapeOne(s, n, i, *this);
         }
     }
-    void Indent(int depth) {
-        for (int i = 0; i < depth; ++i) Put("    ", 4);
+    // What the indented form writes per level and at each line end; null
+    // writes nothing.
+    void SetLayout(const char* indentText, const char* lineBreakText) {
+        indent = indentText ? indentText : "";
+        indentLength = std::strlen(indent);
+        lineBreak = lineBreakText ? lineBreakText : "";
+        lineBreakLength = std::strlen(lineBreak);
     }
+    void Indent(int depth) {
+        for (int i = 0; i < depth; ++i) Put(indent, indentLength);
+    }
+    void LineBreak() { Put(lineBreak, lineBreakLength); }
 
     // Hands on what is held; false once any write has failed.
     bool Flush() {
@@ -177,7 +186,7 @@ private:
         if (file) {
             if (std::fwrite(s, 1, n, file) != n) failed = true;
         } else if (stream) {
-            stream->write(s, static_cast<std::streamsize>(n));
+            if (!stream->write(s, static_cast<std::streamsize>(n))) failed = true;
         } else {
             target->append(s, n);
         }
@@ -188,6 +197,10 @@ private:
     std::string* target;
     size_t used;
     bool failed;
+    const char* indent = "    ";
+    size_t indentLength = 4;
+    const char* lineBreak = "\n";
+    size_t lineBreakLength = 1;
     char buffer[kChunk];
 };
 
@@ -235,7 +248,7 @@ void PrintNode(const VexaNode& node, int depth, Writer& w) {
         case VexaNode::DOCUMENT:
             for (const VexaNode* child = node.FirstChild(); child; child = child->NextSibling()) {
                 PrintNode(*child, depth, w);
-                w.Put('\n');
+                w.LineBreak();
             }
             break;
         case VexaNode::ELEMENT: {
@@ -256,10 +269,10 @@ void PrintNode(const VexaNode& node, int depth, Writer& w) {
             } else {
                 w.Put('>');
                 for (const VexaNode* child = first; child; child = child->NextSibling()) {
-                    if (child->Type() != VexaNode::TEXT) w.Put('\n');
+                    if (child->Type() != VexaNode::TEXT) w.LineBreak();
                     PrintNode(*child, depth + 1, w);
                 }
-                w.Put('\n');
+                w.LineBreak();
                 w.Indent(depth);
                 w.Put("</", 2);
                 w.Put(element.ValueStr());
@@ -391,10 +404,36 @@ bool ReadWholeFile(FILE* file, std::string* data) {
     return !std::ferror(file);
 }
 
-void PrintTo(FILE* file, const VexaNode& node, int depth) {
-    Writer w(file);
+// Every indented print sets its writer up here, whatever the target, so
+// that a setting of the document reaches each of them alike. False once a
+// write has failed.
+template <class Target>
+bool PrintIndented(Target* target, const VexaNode& node, int depth, const VexaPrintOptions& options) {
+    Writer w(target);
+    w.SetLayout(options.indent, options.lineBreak);
     PrintNode(node, depth, w);
-    w.Flush();
+    return w.Flush();
+}
+
+bool PrintIndented(FILE* file, const VexaNode& node, int depth) {
+    return PrintIndented(file, node, depth, VexaPrintOptions());
+}
+
+// Prints the document to a file opened with mode; false when the file could
+// not be opened or a write failed.
+bool SaveIndented(const VexaDocument& doc, const char* filename, const char* mode, const VexaPrintOptions& options) {
+    FILE* file = std::fopen(filename, mode);
+    if (!file) return false;
+    bool ok;
+    try {
+        ok = PrintIndented(file, doc, 0, options);
+    } catch (...) {
+        std::fclose(file);  // running out of memory must not leak the file
+        throw;
+    }
+    if (std::fflush(file) != 0 || std::ferror(file)) ok = false;
+    if (std::fclose(file) != 0) ok = false;
+    return ok;
 }
 
 void WriteCompact(std::ostream* out, const VexaNode& node) {
@@ -451,6 +490,17 @@ void VexaNode::DeleteChildren() {
 }
 
 void VexaNode::Clear() { DeleteChildren(); }
+
+void VexaNode::PrintTo(std::string* out, const VexaPrintOptions& options) const {
+    if (out) PrintIndented(out, *this, 0, options);
+}
+
+void VexaNode::PrintTo(std::ostream& out, const VexaPrintOptions& options) const {
+    // As a formatted output operation: the sentry flushes a tied stream and
+    // refuses a stream that is not good.
+    const std::ostream::sentry ok(out);
+    if (!ok || !PrintIndented(&out, *this, 0, options)) out.setstate(std::ios::failbit);
+}
 
 int VexaNode::Type() const { return type; }
 
@@ -866,7 +916,7 @@ VexaNode* VexaElement::Clone() const {
     return copy.release();
 }
 
-void VexaElement::Print(FILE* file, int depth) const { PrintTo(file, *this, depth); }
+void VexaElement::Print(FILE* file, int depth) const { PrintIndented(file, *this, depth); }
 
 void VexaElement::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
@@ -877,7 +927,7 @@ VexaComment::~VexaComment() {}
 
 VexaNode* VexaComment::Clone() const { return FinishClone(new VexaComment()); }
 
-void VexaComment::Print(FILE* file, int depth) const { PrintTo(file, *this, depth); }
+void VexaComment::Print(FILE* file, int depth) const { PrintIndented(file, *this, depth); }
 
 void VexaComment::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
@@ -895,7 +945,7 @@ bool VexaText::Blank() const {
 
 VexaNode* VexaText::Clone() const { return FinishClone(new VexaText("")); }
 
-void VexaText::Print(FILE* file, int depth) const { PrintTo(file, *this, depth); }
+void VexaText::Print(FILE* file, int depth) const { PrintIndented(file, *this, depth); }
 
 void VexaText::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
@@ -915,7 +965,7 @@ VexaNode* VexaDeclaration::Clone() const {
     return copy.release();
 }
 
-void VexaDeclaration::Print(FILE* file, int depth) const { PrintTo(file, *this, depth); }
+void VexaDeclaration::Print(FILE* file, int depth) const { PrintIndented(file, *this, depth); }
 
 void VexaDeclaration::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
@@ -924,7 +974,7 @@ VexaUnknown::~VexaUnknown() {}
 
 VexaNode* VexaUnknown::Clone() const { return FinishClone(new VexaUnknown()); }
 
-void VexaUnknown::Print(FILE* file, int depth) const { PrintTo(file, *this, depth); }
+void VexaUnknown::Print(FILE* file, int depth) const { PrintIndented(file, *this, depth); }
 
 void VexaUnknown::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
@@ -1032,20 +1082,11 @@ bool VexaDocument::LoadFile() {
 }
 
 bool VexaDocument::SaveFile(const char* filename) const {
-    FILE* file = std::fopen(filename, "w");
-    if (!file) return false;
-    bool ok;
-    try {
-        Writer w(file);
-        PrintNode(*this, 0, w);
-        ok = w.Flush();
-    } catch (...) {
-        std::fclose(file);  // running out of memory must not leak the file
-        throw;
-    }
-    if (std::fflush(file) != 0 || std::ferror(file)) ok = false;
-    if (std::fclose(file) != 0) ok = false;
-    return ok;
+    return SaveIndented(*this, filename, "w", VexaPrintOptions());
+}
+
+bool VexaDocument::SaveFile(const char* filename, const VexaPrintOptions& options) const {
+    return SaveIndented(*this, filename, "wb", options);
 }
 
 bool VexaDocument::SaveFile() const {
@@ -1054,7 +1095,7 @@ bool VexaDocument::SaveFile() const {
     return SaveFile(name.buffer);
 }
 
-void VexaDocument::Print(FILE* file, int depth) const { PrintTo(file, *this, depth); }
+void VexaDocument::Print(FILE* file, int depth) const { PrintIndented(file, *this, depth); }
 
 void VexaDocument::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
