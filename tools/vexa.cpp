@@ -50,6 +50,7 @@ const Command kCommands[] = {
      "usage: vexa check [-v] FILE...\n"
      "Loads each file and prints FILE:ROW:COL: error: MESSAGE on standard error for a bad one,\n"
      "and FILE:ROW:COL: warning: ... where the parse stopped early at text it could not read.\n"
+     "Under each comes the source line with a caret under the column, unless --no-context.\n"
      "  -v, --verbose   also print FILE: ok for each good file\n"},
     {"format",
      "usage: vexa format [-o OUT] [--indent N|tab] [--crlf] [FILE]\n"
