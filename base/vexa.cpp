@@ -57,7 +57,7 @@ bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Length of a well-formed character reference at position i of str, up to
 // (not including) its semicolon, or 0: hexadecimal "&#xH...;" always, and
-// decimal "&#D...;" when decimal is set. Only such a reference is passed
+// decimal "&#D...;" when decimal (a document's rules) is set. Only such a reference is passed
 // through as written: anything else after "&#" could smuggle markup out
 // unescaped.
 size_t ReferenceLength(const char* s, size_t n, size_t i, bool decimal) {
@@ -68,6 +68,9 @@ size_t ReferenceLength(const char* s, size_t n, size_t i, bool decimal) {
     const size_t digits = j;
     while (j < n && (hex ? IsHexDigit(s[j]) : IsDecimalDigit(s[j]))) ++j;
     if (j == digits || j >= n || s[j] != ';') return 0;
+    // The document's legacy reader decodes one or two hexadecimal digits
+    // itself, so such a reference stored in a value was written as text.
+    if (decimal && hex && j - digits <= 2) return 0;
     return j - i;  // the semicolon follows as an ordinary character
 }
 
@@ -88,10 +91,10 @@ const int kHelperRules = -1;
 // Writes the escaped form of the byte at s[i], which needs one, to sink
 // (anything with Put(const char*, size_t)); returns the index after what
 // was consumed. A well-formed reference stored in a value is passed through
-// where the reader kept it as written: decimal ones, and hexadecimal ones
-// beyond a byte, under the legacy and raw rules (the helper's classic rules
-// pass hexadecimal ones only). In UTF-8 every reference was decoded on
-// input, so a stored one is text.
+// where the reader kept it as written: under the legacy and raw rules
+// decimal ones and hexadecimal ones of three digits or more (the helper's
+// classic rules pass every hexadecimal one). In UTF-8 every reference was
+// decoded on input, so a stored one is text.
 template <class Sink>
 size_t EscapeOne(const char* s, size_t n, size_t i, int encoding, Sink& sink) {
     static const char hex[] = "0123456789ABCDEF";
@@ -208,9 +211,18 @@ public:
             Put(s.c_str());  // up to a zero byte, as the indented form
         }
     }
-    void Indent(int depth) {
-        for (int i = 0; i < depth; ++i) Put("    ", 4);
+    // What the indented form writes per level and at each line end; null
+    // writes nothing.
+    void SetLayout(const char* indentText, const char* lineBreakText) {
+        indent = indentText ? indentText : "";
+        indentLength = std::strlen(indent);
+        lineBreak = lineBreakText ? lineBreakText : "";
+        lineBreakLength = std::strlen(lineBreak);
     }
+    void Indent(int depth) {
+        for (int i = 0; i < depth; ++i) Put(indent, indentLength);
+    }
+    void LineBreak() { Put(lineBreak, lineBreakLength); }
 
     // Hands on what is held; false once any write has failed.
     bool Flush() {
@@ -246,7 +258,7 @@ private:
         if (file) {
             if (std::fwrite(s, 1, n, file) != n) failed = true;
         } else if (stream) {
-            stream->write(s, static_cast<std::streamsize>(n));
+            if (!stream->write(s, static_cast<std::streamsize>(n))) failed = true;
         } else {
             target->append(s, n);
         }
@@ -259,6 +271,10 @@ private:
     bool failed;
     int encoding;  // never DETECT
     const unsigned char* kinds;
+    const char* indent = "    ";
+    size_t indentLength = 4;
+    const char* lineBreak = "\n";
+    size_t lineBreakLength = 1;
     char buffer[kChunk];
 };
 
@@ -306,7 +322,7 @@ void PrintNode(const VexaNode& node, int depth, Writer& w) {
         case VexaNode::DOCUMENT:
             for (const VexaNode* child = node.FirstChild(); child; child = child->NextSibling()) {
                 PrintNode(*child, depth, w);
-                w.Put('\n');
+                w.LineBreak();
             }
             break;
         case VexaNode::ELEMENT: {
@@ -327,10 +343,10 @@ void PrintNode(const VexaNode& node, int depth, Writer& w) {
             } else {
                 w.Put('>');
                 for (const VexaNode* child = first; child; child = child->NextSibling()) {
-                    if (child->Type() != VexaNode::TEXT) w.Put('\n');
+                    if (child->Type() != VexaNode::TEXT) w.LineBreak();
                     PrintNode(*child, depth + 1, w);
                 }
-                w.Put('\n');
+                w.LineBreak();
                 w.Indent(depth);
                 w.Put("</", 2);
                 w.Put(element.ValueStr());
@@ -475,10 +491,53 @@ bool ReadWholeFile(FILE* file, std::string* data) {
     return !std::ferror(file);
 }
 
-void PrintTo(FILE* file, const VexaNode& node, int depth) {
-    Writer w(file, impl::OutputEncoding(node));
+// Every indented print sets its writer up here, whatever the target, so
+// that a setting of the document reaches each of them alike. False once a
+// write has failed.
+template <class Target>
+bool PrintIndented(Target* target, const VexaNode& node, int depth, const VexaPrintOptions& options) {
+    Writer w(target, impl::OutputEncoding(node));
+    w.SetLayout(options.indent, options.lineBreak);
     PrintNode(node, depth, w);
-    w.Flush();
+    return w.Flush();
+}
+
+bool PrintIndented(FILE* file, const VexaNode& node, int depth) {
+    return PrintIndented(file, node, depth, VexaPrintOptions());
+}
+
+// Prints the document to a file opened with mode, in the file form it was
+// loaded from (form): with a UTF-8 byte order mark, or as UTF-16 with its
+// mark, so that the declaration stays true. False when the file could not be
+// opened or a write failed.
+bool SaveIndented(const VexaDocument& doc, int form, const char* filename, const char* mode,
+                  const VexaPrintOptions& options) {
+    std::string utf16;
+    if (form == impl::kFormUtf16LE || form == impl::kFormUtf16BE) {
+        std::string text;
+        PrintIndented(&text, doc, 0, options);
+        const bool bigEndian = form == impl::kFormUtf16BE;
+        utf16.assign(bigEndian ? "\xFE\xFF" : "\xFF\xFE", 2);
+        impl::Utf8ToUtf16(text, bigEndian, &utf16);
+        mode = "wb";
+    }
+    FILE* file = std::fopen(filename, mode);
+    if (!file) return false;
+    bool ok = true;
+    try {
+        if (!utf16.empty()) {
+            ok = std::fwrite(utf16.data(), 1, utf16.size(), file) == utf16.size();
+        } else {
+            if (form == impl::kFormUtf8Bom && std::fwrite("\xEF\xBB\xBF", 1, 3, file) != 3) ok = false;
+            if (!PrintIndented(file, doc, 0, options)) ok = false;
+        }
+    } catch (...) {
+        std::fclose(file);  // running out of memory must not leak the file
+        throw;
+    }
+    if (std::fflush(file) != 0 || std::ferror(file)) ok = false;
+    if (std::fclose(file) != 0) ok = false;
+    return ok;
 }
 
 void WriteCompact(std::ostream* out, const VexaNode& node) {
@@ -535,6 +594,17 @@ void VexaNode::DeleteChildren() {
 }
 
 void VexaNode::Clear() { DeleteChildren(); }
+
+void VexaNode::PrintTo(std::string* out, const VexaPrintOptions& options) const {
+    if (out) PrintIndented(out, *this, 0, options);
+}
+
+void VexaNode::PrintTo(std::ostream& out, const VexaPrintOptions& options) const {
+    // As a formatted output operation: the sentry flushes a tied stream and
+    // refuses a stream that is not good.
+    const std::ostream::sentry ok(out);
+    if (!ok || !PrintIndented(&out, *this, 0, options)) out.setstate(std::ios::failbit);
+}
 
 int VexaNode::Type() const { return type; }
 
@@ -950,7 +1020,7 @@ VexaNode* VexaElement::Clone() const {
     return copy.release();
 }
 
-void VexaElement::Print(FILE* file, int depth) const { PrintTo(file, *this, depth); }
+void VexaElement::Print(FILE* file, int depth) const { PrintIndented(file, *this, depth); }
 
 void VexaElement::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
@@ -961,7 +1031,7 @@ VexaComment::~VexaComment() {}
 
 VexaNode* VexaComment::Clone() const { return FinishClone(new VexaComment()); }
 
-void VexaComment::Print(FILE* file, int depth) const { PrintTo(file, *this, depth); }
+void VexaComment::Print(FILE* file, int depth) const { PrintIndented(file, *this, depth); }
 
 void VexaComment::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
@@ -979,7 +1049,7 @@ bool VexaText::Blank() const {
 
 VexaNode* VexaText::Clone() const { return FinishClone(new VexaText("")); }
 
-void VexaText::Print(FILE* file, int depth) const { PrintTo(file, *this, depth); }
+void VexaText::Print(FILE* file, int depth) const { PrintIndented(file, *this, depth); }
 
 void VexaText::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
@@ -999,7 +1069,7 @@ VexaNode* VexaDeclaration::Clone() const {
     return copy.release();
 }
 
-void VexaDeclaration::Print(FILE* file, int depth) const { PrintTo(file, *this, depth); }
+void VexaDeclaration::Print(FILE* file, int depth) const { PrintIndented(file, *this, depth); }
 
 void VexaDeclaration::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
@@ -1008,7 +1078,7 @@ VexaUnknown::~VexaUnknown() {}
 
 VexaNode* VexaUnknown::Clone() const { return FinishClone(new VexaUnknown()); }
 
-void VexaUnknown::Print(FILE* file, int depth) const { PrintTo(file, *this, depth); }
+void VexaUnknown::Print(FILE* file, int depth) const { PrintIndented(file, *this, depth); }
 
 void VexaUnknown::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
@@ -1148,38 +1218,11 @@ bool VexaDocument::LoadFile() {
 }
 
 bool VexaDocument::SaveFile(const char* filename) const {
-    const int form = fileForm & ~impl::kFormLoading;
-    const int encoding = impl::OutputEncoding(*this);
-    std::string utf16;
-    if (form == impl::kFormUtf16LE || form == impl::kFormUtf16BE) {
-        // Written as read, so that the declaration stays true.
-        std::string text;
-        Writer w(&text, encoding);
-        PrintNode(*this, 0, w);
-        w.Flush();
-        const bool bigEndian = form == impl::kFormUtf16BE;
-        utf16.assign(bigEndian ? "\xFE\xFF" : "\xFF\xFE", 2);
-        impl::Utf8ToUtf16(text, bigEndian, &utf16);
-    }
-    FILE* file = std::fopen(filename, utf16.empty() ? "w" : "wb");
-    if (!file) return false;
-    bool ok = true;
-    try {
-        if (!utf16.empty()) {
-            ok = std::fwrite(utf16.data(), 1, utf16.size(), file) == utf16.size();
-        } else {
-            if (form == impl::kFormUtf8Bom && std::fwrite("\xEF\xBB\xBF", 1, 3, file) != 3) ok = false;
-            Writer w(file, encoding);
-            PrintNode(*this, 0, w);
-            if (!w.Flush()) ok = false;
-        }
-    } catch (...) {
-        std::fclose(file);  // running out of memory must not leak the file
-        throw;
-    }
-    if (std::fflush(file) != 0 || std::ferror(file)) ok = false;
-    if (std::fclose(file) != 0) ok = false;
-    return ok;
+    return SaveIndented(*this, fileForm & ~impl::kFormLoading, filename, "w", VexaPrintOptions());
+}
+
+bool VexaDocument::SaveFile(const char* filename, const VexaPrintOptions& options) const {
+    return SaveIndented(*this, fileForm & ~impl::kFormLoading, filename, "wb", options);
 }
 
 bool VexaDocument::SaveFile() const {
@@ -1188,7 +1231,7 @@ bool VexaDocument::SaveFile() const {
     return SaveFile(name.buffer);
 }
 
-void VexaDocument::Print(FILE* file, int depth) const { PrintTo(file, *this, depth); }
+void VexaDocument::Print(FILE* file, int depth) const { PrintIndented(file, *this, depth); }
 
 void VexaDocument::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 

@@ -91,6 +91,16 @@ struct VexaCursor {
     int col;
 };
 
+/// Settings of the indented form; the defaults give the classic output.
+/// The strings are not copied: they must outlive the print that uses them.
+struct VexaPrintOptions {
+    VexaPrintOptions() : indent("    "), lineBreak("\n") {}
+    /// Written once per nesting level, before each indented line; null writes nothing.
+    const char* indent;
+    /// Ends every line of the output; null writes nothing.
+    const char* lineBreak;
+};
+
 /// Root of everything that parses and writes itself: nodes and attributes.
 /// Neither nodes nor attributes copy by value; Clone() makes deep copies.
 class VEXA_API VexaBase {
@@ -270,6 +280,14 @@ public:
     bool RemoveChild(VexaNode* removeThis);
     /// Deletes every child.
     void Clear();
+
+    /// Appends the indented form of this node (at depth 0) to *out; a null
+    /// out is ignored. With default options the bytes are those Print writes.
+    void PrintTo(std::string* out, const VexaPrintOptions& options = VexaPrintOptions()) const;
+    /// Writes the indented form to out, as one formatted output operation:
+    /// nothing is written to a stream that is not good, and a failed write
+    /// leaves failbit set.
+    void PrintTo(std::ostream& out, const VexaPrintOptions& options = VexaPrintOptions()) const;
 
     /// A deep copy owned by the caller, unlinked and without location.
     virtual VexaNode* Clone() const = 0;
@@ -564,6 +582,10 @@ public:
     /// the UTF-16 form that the loaded file had. False when the file could
     /// not be opened or a write failed.
     bool SaveFile(const char* filename) const;
+    /// Writes the indented form with the given options to filename. The file
+    /// is opened in binary mode, so lineBreak reaches it as given. False when
+    /// the file could not be opened or a write failed.
+    bool SaveFile(const char* filename, const VexaPrintOptions& options) const;
     /// SaveFile to the document's own name.
     bool SaveFile() const;
 

@@ -188,3 +188,258 @@ TEST(Save, FileBytesAndFailures) {
     EXPECT_FALSE(devFull && big.SaveFile("/dev/full"));
     std::remove(path.c_str());
 }
+
+// --------------------------------------------------- layouts of the indented form
+
+// Every kind of node, nested three levels deep. The text holds four spaces
+// and an escaped line break, which no layout touches.
+static VexaDocument* EveryKind() {
+    return With(new VexaDocument(),
+                {Decl("1.0"), Leaf<VexaComment>("c"), Leaf<VexaUnknown>("!DOCTYPE r"),
+                 El("r", {{"a", "1"}},
+                    {Text("t<"), El("e"), El("p", {}, {Text("x    y\n")}),
+                     El("q", {}, {Leaf<VexaComment>("in"), El("s", {}, {El("z")})}), Leaf<VexaUnknown>("?pi")})});
+}
+
+struct Layout {
+    const char* indent;
+    const char* lineBreak;
+    const char* expected;
+};
+
+const Layout kLayouts[] = {
+    {"    ", "\n",
+     "<?xml version=\"1.0\" ?>\n"
+     "<!--c-->\n"
+     "<!DOCTYPE r>\n"
+     "<r a=\"1\">t&lt;\n"
+     "    <e />\n"
+     "    <p>x    y&#x0A;</p>\n"
+     "    <q>\n"
+     "        <!--in-->\n"
+     "        <s>\n"
+     "            <z />\n"
+     "        </s>\n"
+     "    </q>\n"
+     "    <?pi>\n"
+     "</r>\n"},
+    {"  ", "\n",
+     "<?xml version=\"1.0\" ?>\n"
+     "<!--c-->\n"
+     "<!DOCTYPE r>\n"
+     "<r a=\"1\">t&lt;\n"
+     "  <e />\n"
+     "  <p>x    y&#x0A;</p>\n"
+     "  <q>\n"
+     "    <!--in-->\n"
+     "    <s>\n"
+     "      <z />\n"
+     "    </s>\n"
+     "  </q>\n"
+     "  <?pi>\n"
+     "</r>\n"},
+    {"\t", "\n",
+     "<?xml version=\"1.0\" ?>\n"
+     "<!--c-->\n"
+     "<!DOCTYPE r>\n"
+     "<r a=\"1\">t&lt;\n"
+     "\t<e />\n"
+     "\t<p>x    y&#x0A;</p>\n"
+     "\t<q>\n"
+     "\t\t<!--in-->\n"
+     "\t\t<s>\n"
+     "\t\t\t<z />\n"
+     "\t\t</s>\n"
+     "\t</q>\n"
+     "\t<?pi>\n"
+     "</r>\n"},
+    {"", "\n",
+     "<?xml version=\"1.0\" ?>\n"
+     "<!--c-->\n"
+     "<!DOCTYPE r>\n"
+     "<r a=\"1\">t&lt;\n"
+     "<e />\n"
+     "<p>x    y&#x0A;</p>\n"
+     "<q>\n"
+     "<!--in-->\n"
+     "<s>\n"
+     "<z />\n"
+     "</s>\n"
+     "</q>\n"
+     "<?pi>\n"
+     "</r>\n"},
+    {"    ", "\r\n",
+     "<?xml version=\"1.0\" ?>\r\n"
+     "<!--c-->\r\n"
+     "<!DOCTYPE r>\r\n"
+     "<r a=\"1\">t&lt;\r\n"
+     "    <e />\r\n"
+     "    <p>x    y&#x0A;</p>\r\n"
+     "    <q>\r\n"
+     "        <!--in-->\r\n"
+     "        <s>\r\n"
+     "            <z />\r\n"
+     "        </s>\r\n"
+     "    </q>\r\n"
+     "    <?pi>\r\n"
+     "</r>\r\n"},
+    {"\t", "\r\n",
+     "<?xml version=\"1.0\" ?>\r\n"
+     "<!--c-->\r\n"
+     "<!DOCTYPE r>\r\n"
+     "<r a=\"1\">t&lt;\r\n"
+     "\t<e />\r\n"
+     "\t<p>x    y&#x0A;</p>\r\n"
+     "\t<q>\r\n"
+     "\t\t<!--in-->\r\n"
+     "\t\t<s>\r\n"
+     "\t\t\t<z />\r\n"
+     "\t\t</s>\r\n"
+     "\t</q>\r\n"
+     "\t<?pi>\r\n"
+     "</r>\r\n"},
+    // Longer pieces than a level's usual few bytes, and null for nothing.
+    {"-->", "<br/>\n",
+     "<?xml version=\"1.0\" ?><br/>\n"
+     "<!--c--><br/>\n"
+     "<!DOCTYPE r><br/>\n"
+     "<r a=\"1\">t&lt;<br/>\n"
+     "--><e /><br/>\n"
+     "--><p>x    y&#x0A;</p><br/>\n"
+     "--><q><br/>\n"
+     "-->--><!--in--><br/>\n"
+     "-->--><s><br/>\n"
+     "-->-->--><z /><br/>\n"
+     "-->--></s><br/>\n"
+     "--></q><br/>\n"
+     "--><?pi><br/>\n"
+     "</r><br/>\n"},
+    {nullptr, nullptr,
+     "<?xml version=\"1.0\" ?><!--c--><!DOCTYPE r><r a=\"1\">t&lt;<e /><p>x    y&#x0A;</p><q><!--in--><s><z />"
+     "</s></q><?pi></r>"},
+};
+
+TEST(PrintOptions, EveryLayoutToStringStreamAndFile) {
+    const std::unique_ptr<VexaDocument> doc(EveryKind());
+    const std::string path = TempPath("layout");
+    for (const Layout& layout : kLayouts) {
+        SCOPED_TRACE(Escaped(layout.indent ? layout.indent : "(null)") + " " +
+                     Escaped(layout.lineBreak ? layout.lineBreak : "(null)"));
+        VexaPrintOptions options;
+        options.indent = layout.indent;
+        options.lineBreak = layout.lineBreak;
+
+        std::string out = "kept";  // appended to
+        doc->PrintTo(&out, options);
+        EXPECT_EQ("kept" + std::string(layout.expected), out);
+
+        std::ostringstream stream;
+        stream << "pre";
+        doc->PrintTo(stream, options);
+        EXPECT_TRUE(stream.good());
+        EXPECT_EQ("pre" + std::string(layout.expected), stream.str());
+
+        ASSERT_TRUE(doc->SaveFile(path.c_str(), options));
+        EXPECT_EQ(layout.expected, ReadFile(path));  // binary: "\r\n" reaches the file as it is
+    }
+    EXPECT_EQ(kLayouts[0].expected, Printed(*doc));  // the defaults are the classic form
+
+    // A node prints from depth 0, without the document's line break after it.
+    std::string element;
+    VexaPrintOptions tabs;
+    tabs.indent = "\t";
+    tabs.lineBreak = "\r\n";
+    doc->LastChild()->LastChild()->PreviousSibling()->PrintTo(&element, tabs);
+    EXPECT_EQ("<q>\r\n\t<!--in-->\r\n\t<s>\r\n\t\t<z />\r\n\t</s>\r\n</q>", element);
+    doc->PrintTo(static_cast<std::string*>(nullptr), tabs);  // ignored
+
+    EXPECT_FALSE(doc->SaveFile((path + "/no/such.xml").c_str(), tabs));
+    std::FILE* full = std::fopen("/dev/full", "w");
+    const bool devFull = full && std::fclose(full) == 0;
+    EXPECT_FALSE(devFull && doc->SaveFile("/dev/full", tabs));
+    std::remove(path.c_str());
+}
+
+// Every node of every fixture and of the worked example: PrintTo with the
+// defaults writes what Print(FILE*, 0) writes.
+static void ExpectPrintToAsPrint(const VexaNode& node) {
+    const std::string printed = Printed(node);
+    std::string out;
+    node.PrintTo(&out);
+    EXPECT_EQ(printed, out) << Dump(node);
+    std::ostringstream stream;
+    node.PrintTo(stream);
+    EXPECT_EQ(printed, stream.str());
+    for (const VexaNode* child = node.FirstChild(); child; child = child->NextSibling()) ExpectPrintToAsPrint(*child);
+}
+
+TEST(PrintOptions, DefaultsWriteWhatPrintWrites) {
+    for (const std::string& path : DataFiles()) {
+        SCOPED_TRACE(path);
+        VexaDocument doc;
+        ASSERT_TRUE(doc.LoadFile(path.c_str())) << doc.ErrorText();
+        ExpectPrintToAsPrint(doc);
+    }
+    const std::unique_ptr<VexaDocument> example(Example()), every(EveryKind());
+    ExpectPrintToAsPrint(*example);
+    ExpectPrintToAsPrint(*every);
+}
+
+// A stream buffer that takes room bytes and refuses the rest, as a full disk
+// or a closed connection does.
+class FullBuffer : public std::streambuf {
+public:
+    explicit FullBuffer(size_t room) : room(room) {}
+    std::string taken;
+
+protected:
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        const size_t take = std::min(static_cast<size_t>(n), room - taken.size());
+        taken.append(s, take);
+        return static_cast<std::streamsize>(take);
+    }
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        if (taken.size() == room) return traits_type::eof();
+        taken += traits_type::to_char_type(c);
+        return c;
+    }
+
+private:
+    size_t room;
+};
+
+TEST(PrintOptions, StreamThatFailsMidWrite) {
+    // More than two of the writer's 32 KiB pieces.
+    VexaDocument big;
+    VexaNode* root = big.LinkEndChild(El("r"));
+    for (int i = 0; i < 6000; ++i) root->LinkEndChild(El("c", {}, {Text("x")}));
+    std::string whole;
+    big.PrintTo(&whole);
+    ASSERT_GT(whole.size(), 64u * 1024);
+
+    for (const size_t room : {size_t(0), size_t(10), size_t(40000), whole.size() - 1, whole.size()}) {
+        SCOPED_TRACE(room);
+        FullBuffer buffer(room);
+        std::ostream out(&buffer);
+        big.PrintTo(out);
+        const bool fits = room == whole.size();
+        EXPECT_EQ(!fits, (out.rdstate() & std::ios::failbit) != 0);
+        EXPECT_EQ(fits, out.good());
+        EXPECT_EQ(whole.substr(0, room), buffer.taken);  // what was taken is a true prefix
+    }
+
+    // A stream that is not good takes nothing and is marked failed.
+    FullBuffer roomy(1 << 20);
+    std::ostream bad(&roomy);
+    bad.setstate(std::ios::badbit);
+    big.PrintTo(bad);
+    EXPECT_EQ("", roomy.taken);
+    EXPECT_TRUE(bad.rdstate() & std::ios::failbit);
+
+    // As with any inserter, failbit throws when the stream asks for it.
+    FullBuffer small(100);
+    std::ostream throwing(&small);
+    throwing.exceptions(std::ios::failbit);
+    EXPECT_THROW(big.PrintTo(throwing), std::ios_base::failure);
+}

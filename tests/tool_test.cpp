@@ -47,28 +47,41 @@ TEST_F(ToolTest, StatusAndMessages) {
     // Arguments, standard input, exit status, standard output and error.
     const std::tuple<const char*, const char*, int, const char*, const char*> cases[] = {
         {"check good.xml", "", 0, "", ""},
-        {"check -v bad.xml good.xml", "", 1, "good.xml: ok\n", "bad.xml:2:6: error: Error reading end tag.\n"},
-        {"check tab.xml", "", 1, "", "tab.xml:2:8: error: Error reading end tag.\n"},
-        {"--tab-size 8 check tab.xml", "", 1, "", "tab.xml:2:12: error: Error reading end tag.\n"},
-        {"check trailing.xml", "", 1, "", "trailing.xml:2:1: error: Text outside any element.\n"},
+        {"check -v bad.xml good.xml", "", 1, "good.xml: ok\n",
+         "bad.xml:2:6: error: Error reading end tag.\n  <b></c>\n     ^\n"},
+        {"check tab.xml", "", 1, "", "tab.xml:2:8: error: Error reading end tag.\n\t<b></c></a>\n\t   ^\n"},
+        {"--tab-size 8 check tab.xml", "", 1, "",
+         "tab.xml:2:12: error: Error reading end tag.\n\t<b></c></a>\n\t   ^\n"},
+        {"--no-context check tab.xml", "", 1, "", "tab.xml:2:8: error: Error reading end tag.\n"},
+        {"check trailing.xml", "", 1, "", "trailing.xml:2:1: error: Text outside any element.\nhello\n^\n"},
         {"check empty.xml", "", 1, "", "empty.xml: error: Error document empty.\n"},
         {"check missing.xml good.xml", "", 2, "", "vexa: cannot open 'missing.xml': No such file or directory\n"},
-        {"check -", "<a></b>", 1, "", "<stdin>:1:4: error: Error reading end tag.\n"},
+        {"check -", "<a></b>", 1, "", "<stdin>:1:4: error: Error reading end tag.\n<a></b>\n   ^\n"},
         {"check -v", "<a/>", 0, "<stdin>: ok\n", ""},
-        {"check --max-depth 2", "<a><b><c/></b></a>", 1, "", "<stdin>:1:7: error: Element nesting too deep.\n"},
+        {"check --max-depth 2", "<a><b><c/></b></a>", 1, "",
+         "<stdin>:1:7: error: Element nesting too deep.\n<a><b><c/></b></a>\n      ^\n"},
         {"compact", "<a>\n  <b>x   y</b>\n</a>\n<!-- z -->", 0, "<a><b>x y</b></a><!-- z -->\n", ""},
         {"compact --keep-white-space", "<a>x   y</a>", 0, "<a>x   y</a>\n", ""},
         {"format", "<a><b>x</b><c/></a>", 0, "<a>\n    <b>x</b>\n    <c />\n</a>\n", ""},
+        {"format --indent 2", "<a><b><c/></b></a>", 0, "<a>\n  <b>\n    <c />\n  </b>\n</a>\n", ""},
+        {"format --indent=0", "<a><b><c/></b></a>", 0, "<a>\n<b>\n<c />\n</b>\n</a>\n", ""},
+        {"format --indent tab --crlf", "<a><b><c/></b></a>", 0, "<a>\r\n\t<b>\r\n\t\t<c />\r\n\t</b>\r\n</a>\r\n", ""},
+        {"format --crlf --indent 1 -o crlf.xml good.xml", "", 0, "", ""},
         {"format good.xml", "", 0, kGoodFormatted, ""},
         {"format -o saved.xml good.xml", "", 0, "", ""},
         {"format -o no/such/dir/out.xml good.xml", "", 2, "", "vexa: cannot write 'no/such/dir/out.xml'\n"},
-        {"format bad.xml", "", 1, "", "bad.xml:2:6: error: Error reading end tag.\n"},
+        {"format bad.xml", "", 1, "", "bad.xml:2:6: error: Error reading end tag.\n  <b></c>\n     ^\n"},
         {"format good.xml bad.xml", "", 2, "", "vexa: 'format' takes one FILE at most (see 'vexa format --help')\n"},
         {"check --frob good.xml", "", 2, "", "vexa: unknown option '--frob' (see 'vexa --help')\n"},
         {"frob good.xml", "", 2, "", "vexa: unknown command 'frob' (see 'vexa --help')\n"},
         {"--tab-size x check", "", 2, "", "vexa: --tab-size needs a number from 0 to 256 (see 'vexa --help')\n"},
         {"compact -o out.xml", "", 2, "", "vexa: -o is an option of 'format' (see 'vexa compact --help')\n"},
         {"format -o", "", 2, "", "vexa: -o needs a file name (see 'vexa --help')\n"},
+        {"format --indent 17", "", 2, "", "vexa: --indent needs a number from 0 to 16 or 'tab' (see 'vexa --help')\n"},
+        {"format --indent tabs", "", 2, "",
+         "vexa: --indent needs a number from 0 to 16 or 'tab' (see 'vexa --help')\n"},
+        {"check --indent 2 good.xml", "", 2, "", "vexa: --indent is an option of 'format' (see 'vexa check --help')\n"},
+        {"compact --crlf", "", 2, "", "vexa: --crlf is an option of 'format' (see 'vexa compact --help')\n"},
     };
     for (const auto& [args, input, status, out, err] : cases) {
         SCOPED_TRACE(args);
@@ -78,14 +91,110 @@ TEST_F(ToolTest, StatusAndMessages) {
         EXPECT_EQ(run.err, err);
     }
     EXPECT_EQ(ReadFile(dir + "/saved.xml"), kGoodFormatted);  // what standard output gets
+    EXPECT_EQ(ReadFile(dir + "/crlf.xml"),
+              "<?xml version=\"1.0\" ?>\r\n<a x=\"1\">\r\n <b>text</b>\r\n <!-- c -->\r\n</a>\r\n");
+}
+
+// The line under each diagnostic: the source line, then a caret under the
+// column, with the line's tabs kept in the caret's padding.
+TEST_F(ToolTest, ContextLines) {
+    // Arguments, standard input, exit status and standard error.
+    const std::tuple<const char*, std::string, int, const char*> cases[] = {
+        // At the start of a line, in its middle, on the last line of the text.
+        {"check", "<a>\n</b>", 1, "<stdin>:2:1: error: Error reading end tag.\n</b>\n^\n"},
+        {"check", "<a>\n  <b x='1'></c>\n</a>", 1,
+         "<stdin>:2:12: error: Error reading end tag.\n  <b x='1'></c>\n           ^\n"},
+        {"check", "<a>\n<b", 1, "<stdin>:2:2: error: Failed to read Element name\n<b\n ^\n"},
+        // After tabs, whatever the tab size: the padding copies them.
+        {"check", "<a>\n\t\t<b>\tx</c></a>", 1,
+         "<stdin>:2:14: error: Error reading end tag.\n\t\t<b>\tx</c></a>\n\t\t   \t ^\n"},
+        {"--tab-size 8 check", "<a>\n\t\t<b>\tx</c></a>", 1,
+         "<stdin>:2:26: error: Error reading end tag.\n\t\t<b>\tx</c></a>\n\t\t   \t ^\n"},
+        // Rows end at "\r\n", "\n\r", "\r" and "\n", as the parser counts them.
+        {"check", "<a>\r\n<b>\n\r<c>\r\r<d>\n\n</x>", 1, "<stdin>:7:1: error: Error reading end tag.\n</x>\n^\n"},
+        // Control bytes show as spaces; a byte order mark is not part of row 1.
+        {"check", std::string("<a/>\0x", 6), 0,
+         "<stdin>:1:5: warning: parse stopped at a zero byte; the rest of the file is ignored\n<a/> x\n    ^\n"},
+        {"check", "\xEF\xBB\xBF<a>x\x01y</a> x", 1,
+         "<stdin>:1:12: error: Text outside any element.\n<a>x y</a> x\n           ^\n"},
+        // In UTF-8 (the tool's default without a declared encoding) a column is a character.
+        {"check", "<a>caf\xC3\xA9</b>", 1,
+         "<stdin>:1:8: error: Error reading end tag.\n<a>caf\xC3\xA9</b>\n       ^\n"},
+        {"--encoding legacy check", "<a>caf\xC3\xA9</b>", 1,
+         "<stdin>:1:9: error: Error reading end tag.\n<a>caf\xC3\xA9</b>\n        ^\n"},
+        {"stats --no-context", "<a></b>", 1, "<stdin>:1:4: error: Error reading end tag.\n"},
+        // No place, no context: nothing to point at, or locations not counted.
+        {"check", "", 1, "<stdin>: error: Error document empty.\n"},
+        {"--tab-size 0 check", "<a></b>", 1, "<stdin>:1:1: error: Error reading end tag.\n"},
+    };
+    for (const auto& [args, input, status, err] : cases) {
+        SCOPED_TRACE(args + (" " + Escaped(input)));
+        const ToolRun run = Tool(args, input);
+        EXPECT_EQ(run.status, status);
+        EXPECT_EQ(run.err, err);
+    }
+}
+
+// A line longer than 120 columns shows a window of at most 120 around the
+// error, "..." marks included, with the caret under the same character.
+TEST_F(ToolTest, ContextOfLongLines) {
+    const std::string e = Repeat("<e/>", 100), head = "<r>" + e, tail = e + "<f/>";
+    const std::string message = ": error: Error reading end tag.\n";
+    // Input, the error's column and the context expected.
+    const std::tuple<std::string, int, std::string> cases[] = {
+        // Near the start: cut on the right only.
+        {"<r></x>" + e, 4, ("<r></x>" + e).substr(0, 117) + "...\n   ^\n"},
+        // In the middle: cut on both sides, the caret near the middle.
+        {head + "</x>" + tail, 404,
+         "..." + Repeat("<e/>", 14) + "</x>" + Repeat("<e/>", 13) + "<e...\n" + std::string(59, ' ') + "^\n"},
+        // Near the end: cut on the left only.
+        {head + "</x>", 404, "..." + (head + "</x>").substr(290) + "\n" + std::string(116, ' ') + "^\n"},
+        // Exactly 120 columns: shown whole.
+        {"<r>" + std::string(113, 'x') + "</x>", 117,
+         "<r>" + std::string(113, 'x') + "</x>\n" + std::string(116, ' ') + "^\n"},
+    };
+    for (const auto& [input, column, context] : cases) {
+        SCOPED_TRACE(column);
+        const ToolRun run = Tool("check", input);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "<stdin>:1:" + std::to_string(column) + message + context);
+    }
+
+    // With tabs, the window is measured with the tab stops, and the caret
+    // still stands under the error on a terminal whatever its tab width.
+    const std::string tabbed = "<r>" + Repeat("\t<e/>", 60) + "</x>" + Repeat("\t<e/>", 60);
+    for (const int tabSize : {4, 8}) {
+        const ToolRun run = Tool("--tab-size " + std::to_string(tabSize) + " check", tabbed);
+        const size_t end = run.err.find('\n'), caret = run.err.find('\n', end + 1);
+        ASSERT_NE(caret, std::string::npos) << run.err;
+        const std::string shown = run.err.substr(end + 1, caret - end - 1);
+        const std::string under = run.err.substr(caret + 1);
+        // Both lines with tabs expanded at the given stops.
+        const auto expand = [tabSize](const std::string& line) {
+            std::string out;
+            for (const char c : line)
+                out += c == '\t' ? std::string(tabSize - out.size() % tabSize, ' ') : std::string(1, c);
+            return out;
+        };
+        EXPECT_EQ(shown.substr(0, 3), "...");
+        EXPECT_EQ(shown.substr(shown.size() - 3), "...");
+        EXPECT_LE(expand(shown).size(), 120u);
+        EXPECT_GE(expand(shown).size(), 120u - tabSize);  // no room left for one more character
+        EXPECT_EQ(under.back(), '\n');
+        EXPECT_EQ(expand(shown).substr(expand(under).size() - 2, 4), "</x>") << shown << "\n" << under;
+    }
 }
 
 TEST_F(ToolTest, HelpAndVersion) {
     const ToolRun help = Tool("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(Tool("-h").out, help.out);
-    for (const char* option : {"--version", "--tab-size", "--keep-white-space", "--max-depth", "standard input"})
+    for (const char* option :
+         {"--version", "--tab-size", "--keep-white-space", "--max-depth", "--no-context", "caret", "standard input"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    const std::string format = Tool("format --help").out;
+    for (const char* option : {"--indent N|tab", "--crlf", "-o OUT"})
+        EXPECT_NE(format.find(option), std::string::npos) << option;
     // The overview names each command; each command's help begins with its usage.
     for (const std::string command : {"check", "format", "compact", "stats"}) {
         EXPECT_NE(help.out.find("  " + command + " "), std::string::npos) << command;
@@ -102,7 +211,7 @@ TEST_F(ToolTest, HelpAndVersion) {
 TEST_F(ToolTest, StatsCountsEachKind) {
     const ToolRun json = Tool("stats --json good.xml bad.xml");
     EXPECT_EQ(json.status, 1);
-    EXPECT_EQ(json.err, "bad.xml:2:6: error: Error reading end tag.\n");
+    EXPECT_EQ(json.err, "bad.xml:2:6: error: Error reading end tag.\n  <b></c>\n     ^\n");
     const std::string head =
         "[\n  {\"file\": \"good.xml\", \"ok\": true, \"elements\": 2, \"attributes\": 1, \"text\": 1, "
         "\"comments\": 1, \"declarations\": 1, \"unknown\": 0, \"depth\": 2, ";

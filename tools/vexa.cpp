@@ -2,6 +2,7 @@
 #include <unistd.h>
 #include <vexa.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -23,7 +24,8 @@ const char kUsageText[] =
     "usage: vexa [OPTIONS] COMMAND [FILE...]\n"
     "\n"
     "Commands:\n"
-    "  check FILE...    report the errors of each file as FILE:ROW:COL: error: MESSAGE\n"
+    "  check FILE...    report the errors of each file as FILE:ROW:COL: error: MESSAGE,\n"
+    "                   then the line with a caret under the column\n"
     "  format [FILE]    write the file in indented form\n"
     "  compact [FILE]   write the file in compact form, on one line\n"
     "  stats FILE...    count the nodes of each file and time its load\n"
@@ -36,8 +38,10 @@ const char kUsageText[] =
     "  --max-depth N        deepest element nesting to accept (default 1000)\n"
     "  --encoding E         text encoding: detect, utf-8, legacy or raw (default: detect, but\n"
     "                       UTF-8 for a file with no byte order mark and no declared encoding)\n"
+    "  --no-context         print errors without the source line and caret under them\n"
     "\n"
     "A FILE of '-', or no FILE, reads standard input. Rows and columns count from 1.\n"
+    "Lines longer than 120 columns are cut around the error's column, with \"...\" marks.\n"
     "Exit status: 0 when every file is good, 1 when one is not, 2 for a usage or I/O problem.\n";
 
 struct Command {
@@ -50,11 +54,14 @@ const Command kCommands[] = {
      "usage: vexa check [-v] FILE...\n"
      "Loads each file and prints FILE:ROW:COL: error: MESSAGE on standard error for a bad one,\n"
      "and FILE:ROW:COL: warning: ... where a zero byte ended the text early.\n"
+     "Under each comes the source line with a caret under the column, unless --no-context.\n"
      "  -v, --verbose   also print FILE: ok for each good file\n"},
     {"format",
-     "usage: vexa format [-o OUT] [FILE]\n"
+     "usage: vexa format [-o OUT] [--indent N|tab] [--crlf] [FILE]\n"
      "Writes the document in indented form, one element per line, to standard output.\n"
-     "  -o OUT   save to the file OUT instead\n"},
+     "  -o OUT           save to the file OUT instead\n"
+     "  --indent N|tab   indent each level by N spaces (0 to 16) or by one tab (default 4 spaces)\n"
+     "  --crlf           end lines with CR LF instead of LF\n"},
     {"compact",
      "usage: vexa compact [FILE]\n"
      "Writes the document in compact form, on one line, to standard output.\n"},
@@ -69,6 +76,10 @@ struct Options {
     const Command* command = nullptr;
     std::vector<std::string> files;
     std::string output;  // -o; empty means standard output
+    std::string indent = "    ";
+    bool indentGiven = false;
+    bool crlf = false;
+    bool noContext = false;
     int tabSize = 4;
     int maxDepth = 1000;
     int encoding = -1;  // --encoding; -1 is the default rule
@@ -115,6 +126,8 @@ const struct {
     {"--verbose", &Options::verbose},
     {"--json", &Options::json},
     {"--keep-white-space", &Options::keepWhiteSpace},
+    {"--crlf", &Options::crlf},
+    {"--no-context", &Options::noContext},
 };
 
 bool Reject(std::string* error, const std::string& message) {
@@ -182,6 +195,16 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
                 if (value == e.name) options->encoding = e.encoding;
             }
             if (options->encoding == -2) return Reject(error, "--encoding needs detect, utf-8, legacy or raw");
+        } else if (arg == "--indent") {
+            int spaces = 0;
+            if (value == "tab") {
+                options->indent = "\t";
+            } else if (ParseNumber(value, 0, 16, &spaces)) {
+                options->indent.assign(static_cast<size_t>(spaces), ' ');
+            } else {
+                return Reject(error, "--indent needs a number from 0 to 16 or 'tab'");
+            }
+            options->indentGiven = true;
         } else if (arg == "-o" || arg == "--output") {
             if (value.empty()) return Reject(error, "-o needs a file name");
             options->output = value;
@@ -198,6 +221,8 @@ bool CheckOptionsFit(const Options& options, std::string* error) {
     if (options.verbose && name != "check") *error = "-v is an option of 'check'";
     if (options.json && name != "stats") *error = "--json is an option of 'stats'";
     if (!options.output.empty() && name != "format") *error = "-o is an option of 'format'";
+    if (options.indentGiven && name != "format") *error = "--indent is an option of 'format'";
+    if (options.crlf && name != "format") *error = "--crlf is an option of 'format'";
     if ((name == "format" || name == "compact") && options.files.size() > 1) {
         *error = "'" + name + "' takes one FILE at most";
     }
@@ -284,13 +309,147 @@ const char* ParseInput(const Input& input, const Options& options, VexaDocument*
     return nullptr;
 }
 
+// ------------------------------------------------- context lines under errors
+
+// Widest context line, "..." marks included.
+const int kContextColumns = 120;
+// Bytes of one character at most: a window never grows past this many bytes
+// per column, however many bytes take no column.
+const size_t kCharBytes = 4;
+
+// The byte where the parse's text begins: a UTF-8 byte order mark is not content.
+size_t TextStart(const std::string& text) { return text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0; }
+
+bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// The column after byte c, which starts at column col, counted as the
+// parser counts locations.
+int NextColumn(unsigned char c, int col, int tabSize, bool utf8Columns) {
+    if (c == '\t') return (col / tabSize + 1) * tabSize;
+    if (utf8Columns && IsContinuation(c)) return col;
+    return col + 1;
+}
+
+// The zero-based row of text, without its line break. Rows end as the
+// parser counts them: "\n", "\r", "\r\n" and "\n\r" each end one. False
+// when the text has fewer rows.
+bool LineOfRow(const std::string& text, int row, std::string* line) {
+    size_t start = TextStart(text);
+    for (; row > 0; --row) {
+        start = text.find_first_of("\r\n", start);
+        if (start == std::string::npos) return false;
+        const char first = text[start++];
+        if (start < text.size() && (text[start] == '\r' || text[start] == '\n') && text[start] != first) ++start;
+    }
+    const size_t end = text.find_first_of("\r\n", start);
+    line->assign(text, start, end == std::string::npos ? std::string::npos : end - start);
+    return true;
+}
+
+// The byte of line at which zero-based column col lies: the first byte of
+// the character that covers it (a tab covers every column up to its stop).
+// A column past the end gives line.size(). With utf8Columns, UTF-8
+// continuation bytes take no column, as they do in UTF-8 text.
+size_t ByteAtColumn(const std::string& line, int col, int tabSize, bool utf8Columns) {
+    int at = 0;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(line[i]);
+        if (utf8Columns && IsContinuation(c)) continue;
+        const int next = NextColumn(c, at, tabSize, utf8Columns);
+        if (next > col) return i;
+        at = next;
+    }
+    return line.size();
+}
+
+// Steps between the characters of a line: a character is one byte, or with
+// utf8Columns a byte and the continuation bytes after it (three at most).
+struct CharSteps {
+    const std::string& line;
+    bool utf8;
+
+    size_t After(size_t i) const {
+        const size_t limit = std::min(line.size(), i + kCharBytes);
+        ++i;
+        while (utf8 && i < limit && IsContinuation(static_cast<unsigned char>(line[i]))) ++i;
+        return i;
+    }
+    size_t Before(size_t i) const {
+        const size_t limit = i >= kCharBytes ? i - kCharBytes : 0;
+        --i;
+        while (utf8 && i > limit && IsContinuation(static_cast<unsigned char>(line[i]))) --i;
+        return i;
+    }
+};
+
+// The columns that line[begin, end) takes when shown with "..." before it
+// (when begin > 0) and after it (when end is short of the line's end),
+// counted from the shown line's start; stops counting past limit.
+int ShownColumns(const std::string& line, size_t begin, size_t end, int tabSize, bool utf8Columns, int limit) {
+    int col = begin > 0 ? 3 : 0;
+    for (size_t i = begin; i < end && col <= limit; ++i) {
+        col = NextColumn(static_cast<unsigned char>(line[i]), col, tabSize, utf8Columns);
+    }
+    return end < line.size() ? col + 3 : col;
+}
+
+// Prints row of text and a caret under column col, as compilers do. Tabs
+// of the line are kept in the caret's padding, so the caret lines up however
+// the terminal expands them; other control bytes show as spaces, one column
+// each as the parser counts them. A line wider than kContextColumns is cut
+// to a window around the column, grown one character at a time on each side.
+void PrintContext(const std::string& text, int row, int col, int tabSize, bool utf8Columns) {
+    std::string line;
+    if (row < 0 || col < 0 || tabSize <= 0 || !LineOfRow(text, row, &line)) return;
+    const size_t caret = ByteAtColumn(line, col, tabSize, utf8Columns);
+    size_t begin = 0, end = line.size();
+    if (ShownColumns(line, 0, line.size(), tabSize, utf8Columns, kContextColumns) > kContextColumns) {
+        const CharSteps step = {line, utf8Columns};
+        const auto fits = [&](size_t b, size_t e) {
+            return e - b <= kContextColumns * kCharBytes &&
+                   ShownColumns(line, b, e, tabSize, utf8Columns, kContextColumns) <= kContextColumns;
+        };
+        begin = caret;
+        end = caret < line.size() ? step.After(caret) : caret;
+        for (bool grew = true; grew;) {
+            grew = false;
+            if (end < line.size() && fits(begin, step.After(end))) {
+                end = step.After(end);
+                grew = true;
+            }
+            if (begin > 0 && fits(step.Before(begin), end)) {
+                begin = step.Before(begin);
+                grew = true;
+            }
+        }
+    }
+    std::string shown = begin > 0 ? "..." : "";
+    std::string under = begin > 0 ? "   " : "";
+    for (size_t i = begin; i < end; ++i) {
+        const unsigned char c = static_cast<unsigned char>(line[i]);
+        shown += (c < 0x20 && c != '\t') || c == 0x7F ? ' ' : static_cast<char>(c);
+        if (i < caret && !(utf8Columns && IsContinuation(c))) under += c == '\t' ? '\t' : ' ';
+    }
+    if (end < line.size()) shown += "...";
+    shown += '\n';
+    under += "^\n";
+    std::fwrite(shown.data(), 1, shown.size(), stderr);
+    std::fwrite(under.data(), 1, under.size(), stderr);
+}
+
 // Prints the document's error, or a warning when a zero byte ended the text
-// before its end. Returns true for a good document.
-bool Diagnose(const Input& input, const VexaDocument& doc, const char* stop, int tabSize) {
+// before its end, each with its context line unless turned off. Returns true
+// for a good document.
+bool Diagnose(const Input& input, const VexaDocument& doc, const char* stop, const Options& options) {
+    // In UTF-8 a column is a character. A UTF-16 file was converted before
+    // its parse, so its bytes are not the lines the locations count.
+    const bool utf8Columns = doc.TextEncoding() == VEXA_ENCODING_UTF8;
+    const bool context = !options.noContext && !LooksUtf16(input.text);
     if (doc.Error()) {
         if (doc.ErrorRow() >= 0) {
             std::fprintf(stderr, "%s:%d:%d: error: %s\n", input.name.c_str(), doc.ErrorRow() + 1, doc.ErrorCol() + 1,
                          doc.ErrorText());
+            if (context) PrintContext(input.text, doc.ErrorRow(), doc.ErrorCol(), options.tabSize, utf8Columns);
         } else {
             std::fprintf(stderr, "%s: error: %s\n", input.name.c_str(), doc.ErrorText());
         }
@@ -301,10 +460,13 @@ bool Diagnose(const Input& input, const VexaDocument& doc, const char* stop, int
     const char* end = begin + input.text.size();
     if (!stop) stop = static_cast<const char*>(std::memchr(begin, '\0', input.text.size()));
     if (stop && stop < end && !*stop) {
-        VexaParsingData where(begin, tabSize, 0, 0);
+        // Counted from where the parse counts, after a byte order mark.
+        VexaParsingData where(begin + TextStart(input.text), options.tabSize, 0, 0);
         where.Stamp(stop);
+        const VexaCursor at = where.Cursor();
         std::fprintf(stderr, "%s:%d:%d: warning: parse stopped at a zero byte; the rest of the file is ignored\n",
-                     input.name.c_str(), where.Cursor().row + 1, where.Cursor().col + 1);
+                     input.name.c_str(), at.row + 1, at.col + 1);
+        if (context) PrintContext(input.text, at.row, at.col, options.tabSize, false);  // counted in bytes
     }
     return true;
 }
@@ -334,7 +496,7 @@ int RunCheck(const Options& options) {
         }
         VexaDocument doc;
         const char* stop = ParseInput(input, options, &doc);
-        if (!Diagnose(input, doc, stop, options.tabSize)) {
+        if (!Diagnose(input, doc, stop, options)) {
             if (status == kOk) status = kBadDocument;
         } else if (options.verbose) {
             std::printf("%s: ok\n", input.name.c_str());
@@ -349,14 +511,17 @@ int RunWrite(const Options& options, bool indented) {
     if (!ReadInput(options.files.empty() ? "-" : options.files[0], &input)) return kUsage;
     VexaDocument doc;
     const char* stop = ParseInput(input, options, &doc);
-    if (!Diagnose(input, doc, stop, options.tabSize)) return kBadDocument;
+    if (!Diagnose(input, doc, stop, options)) return kBadDocument;
+    VexaPrintOptions layout;
+    layout.indent = options.indent.c_str();
+    layout.lineBreak = options.crlf ? "\r\n" : "\n";
     if (!options.output.empty()) {
-        if (!doc.SaveFile(options.output.c_str())) return Fail("cannot write '" + options.output + "'");
+        if (!doc.SaveFile(options.output.c_str(), layout)) return Fail("cannot write '" + options.output + "'");
         return kOk;
     }
     if (LooksUtf16(input.text)) LabelUtf8(&doc);
     if (indented) {
-        doc.Print(stdout, 0);
+        doc.PrintTo(std::cout, layout);
     } else {
         // The document's own compact form ends at its first element; writing
         // each top-level node keeps whatever follows that element too.
@@ -438,7 +603,7 @@ int RunStats(const Options& options) {
         VexaDocument doc;
         const char* stop = ParseInput(input, options, &doc);
         const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
-        const bool good = Diagnose(input, doc, stop, options.tabSize);
+        const bool good = Diagnose(input, doc, stop, options);
         if (!good && status == kOk) status = kBadDocument;
         // A bad file still shows what was read before the error.
         const Counts c = CountNodes(doc);
