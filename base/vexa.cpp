@@ -37,6 +37,10 @@ int OutputEncoding(const VexaNode& node) {
 
 namespace {
 
+// The rules of the static escaping helper: the classic ones, which pass a
+// stored hexadecimal reference through.
+const int kHelperRules = -1;
+
 // What each byte becomes on output: 0 for itself, 1 for a named entity,
 // 2 for a character reference. The classic rules write every byte beyond
 // ASCII as a reference; the other encodings write those bytes as they are.
@@ -56,21 +60,28 @@ bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'
 bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Length of a well-formed character reference at position i of str, up to
-// (not including) its semicolon, or 0: hexadecimal "&#xH...;" always, and
-// decimal "&#D...;" when decimal (a document's rules) is set. Only such a reference is passed
-// through as written: anything else after "&#" could smuggle markup out
-// unescaped.
-size_t ReferenceLength(const char* s, size_t n, size_t i, bool decimal) {
+// (not including) its semicolon, when output passes it through as written
+// under rules (an encoding, or kHelperRules); 0 otherwise. Passed through is
+// what the reader of those rules keeps as written, so that it reads the
+// same text back: under the helper's classic rules every hexadecimal one;
+// under the legacy rules decimal ones and hexadecimal ones of three digits
+// or more; under the raw rules those that do not stand for a character below
+// 0x80. Anything else after "&#" could smuggle markup out unescaped.
+size_t ReferenceLength(const char* s, size_t n, size_t i, int rules) {
     if (i + 2 >= n || s[i + 1] != '#') return 0;
     const bool hex = s[i + 2] == 'x';
-    if (!hex && !decimal) return 0;
+    if (!hex && rules == kHelperRules) return 0;
     size_t j = hex ? i + 3 : i + 2;
     const size_t digits = j;
-    while (j < n && (hex ? IsHexDigit(s[j]) : IsDecimalDigit(s[j]))) ++j;
+    unsigned long value = 0;
+    for (; j < n && (hex ? IsHexDigit(s[j]) : IsDecimalDigit(s[j])); ++j) {
+        const unsigned long d =
+            static_cast<unsigned long>(s[j] <= '9' ? s[j] - '0' : (s[j] >= 'a' ? s[j] - 'a' + 10 : s[j] - 'A' + 10));
+        if (value <= 0x10FFFF) value = value * (hex ? 16 : 10) + d;
+    }
     if (j == digits || j >= n || s[j] != ';') return 0;
-    // The document's legacy reader decodes one or two hexadecimal digits
-    // itself, so such a reference stored in a value was written as text.
-    if (decimal && hex && j - digits <= 2) return 0;
+    if (rules == VEXA_ENCODING_LEGACY && hex && j - digits <= 2) return 0;
+    if (rules == VEXA_ENCODING_RAW && value != 0 && value < 0x80) return 0;
     return j - i;  // the semicolon follows as an ordinary character
 }
 
@@ -82,25 +93,19 @@ namespace {
 
 using impl::kEscape;
 using impl::kEscapeKeepBytes;
+using impl::kHelperRules;
 using impl::ReferenceLength;
-
-// The rules of the static escaping helper: the classic ones, which pass a
-// stored hexadecimal reference through.
-const int kHelperRules = -1;
 
 // Writes the escaped form of the byte at s[i], which needs one, to sink
 // (anything with Put(const char*, size_t)); returns the index after what
-// was consumed. A well-formed reference stored in a value is passed through
-// where the reader kept it as written: under the legacy and raw rules
-// decimal ones and hexadecimal ones of three digits or more (the helper's
-// classic rules pass every hexadecimal one). In UTF-8 every reference was
-// decoded on input, so a stored one is text.
+// was consumed. In UTF-8 every reference was decoded on input, so a stored
+// one is text; other rules pass some through (see ReferenceLength).
 template <class Sink>
 size_t EscapeOne(const char* s, size_t n, size_t i, int encoding, Sink& sink) {
     static const char hex[] = "0123456789ABCDEF";
     const char c = s[i];
     if (c == '&' && encoding != VEXA_ENCODING_UTF8) {
-        const size_t reference = ReferenceLength(s, n, i, encoding != kHelperRules);
+        const size_t reference = ReferenceLength(s, n, i, encoding);
         if (reference) {
             sink.Put(s + i, reference);
             return i + reference;

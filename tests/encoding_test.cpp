@@ -153,9 +153,11 @@ TEST(Encoding, Output) {
         {"\xFF\xC3 bad", "&#xFF;&#xC3; bad", "\xFF\xC3 bad", "\xFF\xC3 bad"},  // not UTF-8: kept
         {"a&b<c>\"'", "a&amp;b&lt;c&gt;&quot;&apos;", "a&amp;b&lt;c&gt;&quot;&apos;", "a&amp;b&lt;c&gt;&quot;&apos;"},
         {"\t\x01\x7F", "&#x09;&#x01;&#x7F;", "&#x09;&#x01;&#x7F;", "&#x09;&#x01;&#x7F;"},
-        {"&#xE9;", "&amp;#xE9;", "&amp;#xE9;", "&amp;#xE9;"},  // the reader would decode it: text
+        {"&#xE9;", "&amp;#xE9;", "&amp;#xE9;", "&#xE9;"},  // text where the reader would decode it
         {"&#x20AC;", "&#x20AC;", "&amp;#x20AC;", "&#x20AC;"},
         {"&#233;", "&#233;", "&amp;#233;", "&#233;"},
+        {"&#65;&#x41;&#x041;", "&#65;&amp;#x41;&#x041;", "&amp;#65;&amp;#x41;&amp;#x041;",
+         "&amp;#65;&amp;#x41;&amp;#x041;"},  // as text where the reader would decode them
         {"&#x4G;&#12a;", "&amp;#x4G;&amp;#12a;", "&amp;#x4G;&amp;#12a;", "&amp;#x4G;&amp;#12a;"},
     };
     for (const auto& [stored, legacy, utf8, raw] : cases) {
