@@ -208,6 +208,47 @@ TEST_F(ToolTest, HelpAndVersion) {
                                          "\n");
 }
 
+// Latin-1 text as UTF-16, little-endian, with its byte order mark.
+std::string Utf16le(const std::string& latin1) {
+    std::string out = "\xFF\xFE";
+    for (char c : latin1) out += std::string(1, c) + '\0';
+    return out;
+}
+
+// A round trip through the tool changes formatting only, never the
+// characters: without a declared encoding the text is UTF-8, as XML says.
+TEST_F(ToolTest, EncodingsSurviveFormatting) {
+    const std::tuple<const char*, std::string, const char*> cases[] = {
+        {"compact", "<a n\xC3\xA4me='&#233;'>caf\xC3\xA9 &#x20AC;</a>",
+         "<a n\xC3\xA4me=\"\xC3\xA9\">caf\xC3\xA9 \xE2\x82\xAC</a>\n"},
+        {"--encoding legacy compact", "<a>caf\xC3\xA9 &#233;</a>", "<a>caf&#xC3;&#xA9; &#233;</a>\n"},
+        {"--encoding utf-8 compact", "<?xml version='1.0' encoding='ISO-8859-1'?><a>&#233;</a>",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?><a>\xC3\xA9</a>\n"},
+        {"compact", "<?xml version='1.0' encoding='ISO-8859-1'?><a>\xE9</a>",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?><a>&#xE9;</a>\n"},
+        {"compact", "<?xml version='1.0' encoding='EUC-JP'?><a>\xC6\xFC &#x41;&#x65E5;</a>",
+         "<?xml version=\"1.0\" encoding=\"EUC-JP\" ?><a>\xC6\xFC A&#x65E5;</a>\n"},
+        {"format", "\xEF\xBB\xBF<a>\xC3\xA9</a>", "<a>\xC3\xA9</a>\n"},
+        // UTF-16 goes to standard output as UTF-8, and its declaration says so.
+        {"format", Utf16le("<?xml version='1.0' encoding='UTF-16'?><a>\xE9</a>"),
+         "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<a>\xC3\xA9</a>\n"},
+    };
+    for (const auto& [args, input, out] : cases) {
+        SCOPED_TRACE(args + (" " + Escaped(input)));
+        const ToolRun run = Tool(args, input);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(Escaped(run.out), Escaped(out));
+    }
+    // Saved to a file, UTF-16 stays UTF-16 and a byte order mark stays.
+    const std::string utf16("\xFE\xFF\0<\0a\0>\0\xE9\0<\0/\0a\0>", 18);
+    WriteFile(dir + "/u16.xml", utf16);
+    EXPECT_EQ(Tool("format -o copy.xml u16.xml").status, 0);
+    EXPECT_EQ(Escaped(ReadFile(dir + "/copy.xml")), Escaped(utf16 + std::string("\0\n", 2)));
+    WriteFile(dir + "/bom.xml", "\xEF\xBB\xBF<a>\xC3\xA9</a>");
+    EXPECT_EQ(Tool("format -o copy.xml bom.xml").status, 0);
+    EXPECT_EQ(ReadFile(dir + "/copy.xml"), "\xEF\xBB\xBF<a>\xC3\xA9</a>\n");
+}
+
 TEST_F(ToolTest, StatsCountsEachKind) {
     const ToolRun json = Tool("stats --json good.xml bad.xml");
     EXPECT_EQ(json.status, 1);
