@@ -225,6 +225,7 @@ public:
         lineBreakLength = std::strlen(lineBreak);
     }
     void Indent(int depth) {
+        if (indentLength == 0) return;  // a deep tree printed flat stays linear
         for (int i = 0; i < depth; ++i) Put(indent, indentLength);
     }
     void LineBreak() { Put(lineBreak, lineBreakLength); }
@@ -321,111 +322,162 @@ void WriteDeclaration(const VexaDeclaration& decl, Writer& w, bool escape) {
     w.Put("?>", 2);
 }
 
-// The indented form.
-void PrintNode(const VexaNode& node, int depth, Writer& w) {
-    switch (node.Type()) {
-        case VexaNode::DOCUMENT:
-            for (const VexaNode* child = node.FirstChild(); child; child = child->NextSibling()) {
-                PrintNode(*child, depth, w);
-                w.LineBreak();
-            }
-            break;
-        case VexaNode::ELEMENT: {
-            const VexaElement& element = static_cast<const VexaElement&>(node);
-            w.Indent(depth);
-            w.Put('<');
-            w.Put(element.ValueStr());
-            WriteAttributes(element, w);
-            const VexaNode* first = element.FirstChild();
-            if (!first) {
-                w.Put(" />", 3);
-            } else if (first == element.LastChild() && first->Type() == VexaNode::TEXT) {
-                w.Put('>');
-                PrintNode(*first, depth + 1, w);
-                w.Put("</", 2);
-                w.Put(element.ValueStr());
-                w.Put('>');
-            } else {
-                w.Put('>');
-                for (const VexaNode* child = first; child; child = child->NextSibling()) {
-                    if (child->Type() != VexaNode::TEXT) w.LineBreak();
-                    PrintNode(*child, depth + 1, w);
-                }
-                w.LineBreak();
-                w.Indent(depth);
-                w.Put("</", 2);
-                w.Put(element.ValueStr());
-                w.Put('>');
-            }
-            break;
+// Writes a subtree without recursion: down to the first child, on to the
+// next sibling, up through parent links when a level ends, so that depth
+// costs no stack. Form says what each step writes:
+//   Open(node, depth, w)    the node, or its opening when it returns true
+//                           (its children are walked next);
+//   Close(node, depth, w)   the end of a node whose children were walked;
+//   Before(parent, child, w), After(parent, w)   around each walked child;
+//   Last(parent, child)     whether no sibling after child is walked.
+// A document's children stand at its own depth, an element's one deeper.
+template <class Form>
+void Walk(const VexaNode& root, int depth, Writer& w) {
+    const VexaNode* node = &root;
+    for (;;) {
+        if (Form::Open(*node, depth, w)) {
+            const VexaNode* child = node->FirstChild();
+            if (node->Type() != VexaNode::DOCUMENT) ++depth;
+            Form::Before(*node, *child, w);
+            node = child;
+            continue;
         }
-        case VexaNode::COMMENT:
-            w.Indent(depth);
-            w.Put("<!--", 4);
-            w.Put(node.Value());
-            w.Put("-->", 3);
-            break;
-        case VexaNode::UNKNOWN:
-            w.Indent(depth);
-            w.Put('<');
-            w.Put(node.Value());
-            w.Put('>');
-            break;
-        case VexaNode::TEXT:
-            w.PutEscaped(node.ValueStr());
-            break;
-        case VexaNode::DECLARATION:
-            WriteDeclaration(static_cast<const VexaDeclaration&>(node), w, false);
-            break;
+        for (;;) {
+            if (node == &root) return;
+            const VexaNode* parent = node->Parent();
+            Form::After(*parent, w);
+            const VexaNode* next = Form::Last(*parent, *node) ? nullptr : node->NextSibling();
+            if (next) {
+                Form::Before(*parent, *next, w);
+                node = next;
+                break;
+            }
+            if (parent->Type() != VexaNode::DOCUMENT) --depth;
+            Form::Close(*parent, depth, w);
+            node = parent;
+        }
     }
 }
 
-// The compact form.
-void StreamNode(const VexaNode& node, Writer& w) {
-    switch (node.Type()) {
-        case VexaNode::DOCUMENT:
-            // One document's worth: up to and including the first element.
-            for (const VexaNode* child = node.FirstChild(); child; child = child->NextSibling()) {
-                StreamNode(*child, w);
-                if (child->Type() == VexaNode::ELEMENT) break;
-            }
-            break;
-        case VexaNode::ELEMENT: {
-            const VexaElement& element = static_cast<const VexaElement&>(node);
-            w.Put('<');
-            w.Put(element.ValueStr());
-            WriteAttributes(element, w);
-            if (element.FirstChild()) {
-                w.Put('>');
-                for (const VexaNode* child = element.FirstChild(); child; child = child->NextSibling()) {
-                    StreamNode(*child, w);
-                }
-                w.Put("</", 2);
-                w.Put(element.ValueStr());
-                w.Put('>');
-            } else {
-                w.Put(" />", 3);
-            }
-            break;
-        }
-        case VexaNode::COMMENT:
-            w.Put("<!--", 4);
-            w.PutComment(node.ValueStr());
-            w.Put("-->", 3);
-            break;
-        case VexaNode::UNKNOWN:
-            w.Put('<');
-            w.Put(node.Value());
-            w.Put('>');
-            break;
-        case VexaNode::TEXT:
-            w.PutEscaped(node.ValueStr());
-            break;
-        case VexaNode::DECLARATION:
-            WriteDeclaration(static_cast<const VexaDeclaration&>(node), w, true);
-            break;
-    }
+void WriteEndTag(const VexaElement& element, Writer& w) {
+    w.Put("</", 2);
+    w.Put(element.ValueStr());
+    w.Put('>');
 }
+
+// The indented form.
+struct Indented {
+    static bool Open(const VexaNode& node, int depth, Writer& w) {
+        switch (node.Type()) {
+            case VexaNode::DOCUMENT:
+                return node.FirstChild() != nullptr;
+            case VexaNode::ELEMENT: {
+                const VexaElement& element = static_cast<const VexaElement&>(node);
+                w.Indent(depth);
+                w.Put('<');
+                w.Put(element.ValueStr());
+                WriteAttributes(element, w);
+                const VexaNode* first = element.FirstChild();
+                if (!first) {
+                    w.Put(" />", 3);
+                    return false;
+                }
+                w.Put('>');
+                if (first == element.LastChild() && first->Type() == VexaNode::TEXT) {
+                    w.PutEscaped(first->ValueStr());  // a lone text stays on the element's line
+                    WriteEndTag(element, w);
+                    return false;
+                }
+                return true;
+            }
+            case VexaNode::COMMENT:
+                w.Indent(depth);
+                w.Put("<!--", 4);
+                w.Put(node.Value());
+                w.Put("-->", 3);
+                return false;
+            case VexaNode::UNKNOWN:
+                w.Indent(depth);
+                w.Put('<');
+                w.Put(node.Value());
+                w.Put('>');
+                return false;
+            case VexaNode::TEXT:
+                w.PutEscaped(node.ValueStr());
+                return false;
+            case VexaNode::DECLARATION:
+                WriteDeclaration(static_cast<const VexaDeclaration&>(node), w, false);
+                return false;
+        }
+        return false;
+    }
+    static void Close(const VexaNode& node, int depth, Writer& w) {
+        if (node.Type() != VexaNode::ELEMENT) return;
+        w.LineBreak();
+        w.Indent(depth);
+        WriteEndTag(static_cast<const VexaElement&>(node), w);
+    }
+    static void Before(const VexaNode& parent, const VexaNode& child, Writer& w) {
+        if (parent.Type() == VexaNode::ELEMENT && child.Type() != VexaNode::TEXT) w.LineBreak();
+    }
+    static void After(const VexaNode& parent, Writer& w) {
+        if (parent.Type() == VexaNode::DOCUMENT) w.LineBreak();
+    }
+    static bool Last(const VexaNode&, const VexaNode&) { return false; }
+};
+
+// The compact form.
+struct Compact {
+    static bool Open(const VexaNode& node, int, Writer& w) {
+        switch (node.Type()) {
+            case VexaNode::DOCUMENT:
+                return node.FirstChild() != nullptr;
+            case VexaNode::ELEMENT: {
+                const VexaElement& element = static_cast<const VexaElement&>(node);
+                w.Put('<');
+                w.Put(element.ValueStr());
+                WriteAttributes(element, w);
+                if (!element.FirstChild()) {
+                    w.Put(" />", 3);
+                    return false;
+                }
+                w.Put('>');
+                return true;
+            }
+            case VexaNode::COMMENT:
+                w.Put("<!--", 4);
+                w.PutComment(node.ValueStr());
+                w.Put("-->", 3);
+                return false;
+            case VexaNode::UNKNOWN:
+                w.Put('<');
+                w.Put(node.Value());
+                w.Put('>');
+                return false;
+            case VexaNode::TEXT:
+                w.PutEscaped(node.ValueStr());
+                return false;
+            case VexaNode::DECLARATION:
+                WriteDeclaration(static_cast<const VexaDeclaration&>(node), w, true);
+                return false;
+        }
+        return false;
+    }
+    static void Close(const VexaNode& node, int, Writer& w) {
+        if (node.Type() == VexaNode::ELEMENT) WriteEndTag(static_cast<const VexaElement&>(node), w);
+    }
+    static void Before(const VexaNode&, const VexaNode&, Writer&) {}
+    static void After(const VexaNode&, Writer&) {}
+    // A document's compact form is one document's worth: up to and
+    // including its first element.
+    static bool Last(const VexaNode& parent, const VexaNode& child) {
+        return parent.Type() == VexaNode::DOCUMENT && child.Type() == VexaNode::ELEMENT;
+    }
+};
+
+void PrintNode(const VexaNode& node, int depth, Writer& w) { Walk<Indented>(node, depth, w); }
+
+void StreamNode(const VexaNode& node, Writer& w) { Walk<Compact>(node, 0, w); }
 
 // Whether the stored value equals v byte for byte.
 bool ValueIs(const VexaNode* node, const char* v) {
@@ -622,6 +674,30 @@ VexaNode* VexaNode::FinishClone(VexaNode* copy) const {
     std::unique_ptr<VexaNode> owned(copy);  // copying the value may run out of memory
     CopyNodeTo(copy);
     return owned.release();
+}
+
+void VexaNode::CopyChildren(const VexaNode& source, VexaNode* copy) {
+    // A walk of the source's subtree with parent links, no recursion: into
+    // is where copies of from and its siblings go. Only elements copy their
+    // children; any other kind's Clone copies what it holds.
+    const VexaNode* from = source.firstChild;
+    VexaNode* into = copy;
+    while (from) {
+        const bool element = from->type == ELEMENT;
+        VexaNode* made = element ? static_cast<const VexaElement*>(from)->CopyShallow() : from->Clone();
+        if (made) into->LinkEndChild(made);
+        if (made && element && from->firstChild) {
+            into = made;
+            from = from->firstChild;
+            continue;
+        }
+        while (!from->next) {
+            from = from->parent;
+            if (from == &source) return;
+            into = into->parent;
+        }
+        from = from->next;
+    }
 }
 
 VexaNode* VexaNode::LinkEndChild(VexaNode* addThis) {
@@ -1011,7 +1087,7 @@ void VexaElement::RemoveAttribute(const char* name) {
     }
 }
 
-VexaNode* VexaElement::Clone() const {
+VexaElement* VexaElement::CopyShallow() const {
     std::unique_ptr<VexaElement> copy(new VexaElement(""));
     CopyNodeTo(copy.get());
     // The source's names are unique already, so each copy is appended
@@ -1019,9 +1095,12 @@ VexaNode* VexaElement::Clone() const {
     for (const VexaAttribute* a = FirstAttribute(); a; a = a->Next()) {
         copy->attributeSet.Append(new VexaAttribute(a->Name(), a->Value()));
     }
-    for (const VexaNode* child = firstChild; child; child = child->next) {
-        if (VexaNode* childCopy = child->Clone()) copy->LinkEndChild(childCopy);
-    }
+    return copy.release();
+}
+
+VexaNode* VexaElement::Clone() const {
+    std::unique_ptr<VexaElement> copy(CopyShallow());
+    CopyChildren(*this, copy.get());
     return copy.release();
 }
 
@@ -1157,9 +1236,7 @@ VexaNode* VexaDocument::Clone() const {
     copy->textEncoding = textEncoding;
     copy->parsedEncoding = parsedEncoding;
     copy->fileForm = fileForm;
-    for (const VexaNode* child = firstChild; child; child = child->next) {
-        if (VexaNode* childCopy = child->Clone()) copy->LinkEndChild(childCopy);
-    }
+    CopyChildren(*this, copy.get());
     return copy.release();
 }
 

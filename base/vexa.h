@@ -314,6 +314,8 @@ protected:
     VexaNode* Identify(const char* p);
     /// Unlinks and deletes every child.
     void DeleteChildren();
+    /// Links deep copies of source's children under copy, without recursion.
+    static void CopyChildren(const VexaNode& source, VexaNode* copy);
 
     VexaNode* parent;
     NodeType type;
@@ -454,8 +456,14 @@ protected:
     const char* ReadValue(const char* p, VexaParsingData* data);
 
 private:
+    friend class VexaNode;
+    /// A copy of the name, attributes and client data, without children.
+    VexaElement* CopyShallow() const;
     void ClearAttributes();
-    const char* ParseStartTag(const char* p, VexaParsingData* data, VexaDocument* doc);
+    /// Reads the start tag at p: name and attributes. Returns the position
+    /// after it, with *open telling whether content follows (and the nesting
+    /// count then one higher), or null on failure.
+    const char* OpenTag(const char* p, VexaParsingData* data, VexaDocument* doc, bool* open);
     VexaAttributeSet attributeSet;
 };
 
@@ -616,7 +624,8 @@ public:
     void SetTabSize(int size) { tabsize = size; }
     /// Deepest element nesting a parse accepts (1000 by default).
     int MaxDepth() const { return maxDepth; }
-    /// Sets the nesting limit for the next parse (at least 1).
+    /// Sets the nesting limit for the next parse (at least 1). Any value up
+    /// to INT_MAX is safe: no walk of the tree recurses on the call stack.
     void SetMaxDepth(int depth) { maxDepth = depth < 1 ? 1 : depth; }
 
     /// Sets the text encoding (a VEXA_ENCODING_ value) for the next parse and

@@ -510,16 +510,18 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
     }
 }
 
-// Keeps the parse's nesting count for the life of one element's parse.
+// Puts the parse's nesting count back as it was when one element's parse
+// ends, however it ends.
 class DepthGuard {
 public:
-    explicit DepthGuard(int* d) : depth(d) { ++*depth; }
-    ~DepthGuard() { --*depth; }
+    explicit DepthGuard(int* d) : depth(d), saved(*d) {}
+    ~DepthGuard() { *depth = saved; }
 
 private:
     DepthGuard(const DepthGuard&);
     DepthGuard& operator=(const DepthGuard&);
     int* depth;
+    int saved;
 };
 
 // Names already in a start tag, for telling a repeated one quickly. A few
@@ -743,65 +745,88 @@ int KindAt(const char* p) {
     return VexaNode::UNKNOWN;
 }
 
-bool CollectElement(StreamReader& reader, std::string* tag, int depth, int maxDepth);
+// Collects the rest of a piece of markup that is not an element, whose start
+// (up to its first '>') is in *tag from start on.
+void CollectOther(StreamReader& reader, std::string* tag, size_t start, int kind) {
+    switch (kind) {
+        case VexaNode::COMMENT:
+            CollectComment(reader, tag, start);
+            break;
+        case VexaNode::UNKNOWN:
+            CollectUnknown(reader, tag, start);
+            break;
+        default:
+            CollectToGreater(reader, tag);
+            break;
+    }
+}
+
+// Collects an element from just after the start of its start tag: the rest
+// of the start tag, the content and the closing tag, nested elements in the
+// same loop (no recursion: level counts the open ones, the first among
+// them). The name in a closing tag is not compared; the parse checks it.
+// depth is the element's nesting (1 at the top). False when a nested
+// element passed maxDepth: collecting stops there and the parse reports it.
+bool CollectElement(StreamReader& reader, std::string* tag, int depth, int maxDepth) {
+    int level = 0;
+    for (;;) {
+        // The rest of a start tag; an empty element is complete.
+        CollectToGreater(reader, tag);
+        const size_t n = tag->size();
+        if (n < 3 || (*tag)[n - 1] != '>') return true;
+        if ((*tag)[n - 2] != '/') {
+            ++level;
+        } else if (level == 0) {
+            return true;
+        }
+        // Content up to the next start tag, or to the closing tag of the
+        // element that opened first.
+        for (;;) {
+            // White space, then text up to the next markup.
+            CollectSpace(reader, tag);
+            if (reader.Good() && reader.Peek() != '<') {
+                CollectText(reader, tag);
+                continue;
+            }
+            if (!reader.Good()) return true;
+
+            // A piece of markup: up to its first '>'. The first character
+            // after the '<' that is not white space tells a closing tag.
+            const size_t start = tag->size();
+            if (!reader.TakeUntil(kStreamStops.greater, tag)) return true;
+            bool closing = false;
+            for (size_t i = start; i < tag->size(); ++i) {
+                const char c = (*tag)[i];
+                if (c != '<' && !IsSpaceByte(c)) {
+                    closing = c == '/';
+                    break;
+                }
+            }
+            if (closing) {
+                tag->push_back(static_cast<char>(reader.Get()));
+                if (--level == 0) return true;
+                continue;
+            }
+            const int kind = KindAt(tag->c_str() + start);
+            if (kind == VexaNode::ELEMENT) {
+                if (depth + level > maxDepth) return false;  // the new element's nesting
+                break;
+            }
+            CollectOther(reader, tag, start, kind);
+        }
+    }
+}
 
 // Collects the rest of a piece of markup whose start (up to its first '>')
 // is in *tag from start on. False when the piece opens an element nested
 // deeper than maxDepth: collecting stops there and the parse reports it.
 bool CollectPiece(StreamReader& reader, std::string* tag, size_t start, int kind, int depth, int maxDepth) {
-    switch (kind) {
-        case VexaNode::ELEMENT:
-            if (depth > maxDepth) return false;
-            return CollectElement(reader, tag, depth, maxDepth);
-        case VexaNode::COMMENT:
-            CollectComment(reader, tag, start);
-            return true;
-        case VexaNode::UNKNOWN:
-            CollectUnknown(reader, tag, start);
-            return true;
-        default:
-            CollectToGreater(reader, tag);
-            return true;
+    if (kind != VexaNode::ELEMENT) {
+        CollectOther(reader, tag, start, kind);
+        return true;
     }
-}
-
-// Collects an element from just after the start of its start tag: the rest
-// of the start tag, the content and the closing tag. The name in the
-// closing tag is not compared; the parse checks it. False when a nested
-// element passed the nesting limit: every level then stops at once.
-bool CollectElement(StreamReader& reader, std::string* tag, int depth, int maxDepth) {
-    CollectToGreater(reader, tag);
-    const size_t n = tag->size();
-    if (n < 3 || (*tag)[n - 1] != '>') return true;
-    if ((*tag)[n - 2] == '/') return true;  // an empty element is complete
-
-    for (;;) {
-        // White space, then text up to the next markup.
-        CollectSpace(reader, tag);
-        if (reader.Good() && reader.Peek() != '<') {
-            CollectText(reader, tag);
-            continue;
-        }
-        if (!reader.Good()) return true;
-
-        // A piece of markup: up to its first '>'. The first character after
-        // the '<' that is not white space tells a closing tag.
-        const size_t start = tag->size();
-        if (!reader.TakeUntil(kStreamStops.greater, tag)) return true;
-        bool closing = false;
-        for (size_t i = start; i < tag->size(); ++i) {
-            const char c = (*tag)[i];
-            if (c != '<' && !IsSpaceByte(c)) {
-                closing = c == '/';
-                break;
-            }
-        }
-        if (closing) {
-            tag->push_back(static_cast<char>(reader.Get()));
-            return true;
-        }
-        if (!CollectPiece(reader, tag, start, KindAt(tag->c_str() + start), depth + 1, maxDepth)) return false;
-    }
+    if (depth > maxDepth) return false;
+    return CollectElement(reader, tag, depth, maxDepth);
 }
 
 // The encoding a document declares in an XML declaration at the start of
@@ -1143,7 +1168,25 @@ const char* VexaElement::Parse(const char* p, VexaParsingData* data) {
     untracked.document = doc;
     if (doc && doc->TextEncoding() != VEXA_ENCODING_DETECT) untracked.encoding = doc->TextEncoding();
     if (!data) data = &untracked;
+    DepthGuard nesting(&data->depth);
 
+    bool open = false;
+    p = OpenTag(p, data, doc, &open);
+    if (!p || !open) return p;
+    p = ReadValue(p, data);
+    if (!p) return 0;
+    if (!*p) {
+        // Only white space after the content: truncated like any other.
+        Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
+        return 0;
+    }
+    const size_t closing = ClosingTagLength(p, value);
+    if (closing) return p + closing;
+    Report(doc, VEXA_ERROR_END_TAG, p, data);
+    return 0;
+}
+
+const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocument* doc, bool* open) {
     StampNode(data, p, &location);
     if (*p != '<') {
         Report(doc, VEXA_ERROR_ELEMENT, p, data);
@@ -1153,8 +1196,6 @@ const char* VexaElement::Parse(const char* p, VexaParsingData* data) {
         Report(doc, VEXA_ERROR_DEPTH, p, data);
         return 0;
     }
-    DepthGuard nesting(&data->depth);
-
     const char* const nameStart = SkipWhiteSpace(p + 1);
     if (!nameStart) {
         Report(doc, VEXA_ERROR_ELEMENT_NAME, 0, 0);
@@ -1165,10 +1206,6 @@ const char* VexaElement::Parse(const char* p, VexaParsingData* data) {
         Report(doc, VEXA_ERROR_ELEMENT_NAME, nameStart, data);
         return 0;
     }
-    return ParseStartTag(p, data, doc);
-}
-
-const char* VexaElement::ParseStartTag(const char* p, VexaParsingData* data, VexaDocument* doc) {
     NameIndex names;
     for (;;) {
         const char* const before = p;
@@ -1178,22 +1215,18 @@ const char* VexaElement::ParseStartTag(const char* p, VexaParsingData* data, Vex
             return 0;
         }
         if (*p == '/') {
-            if (p[1] == '>') return p + 2;
+            if (p[1] == '>') {
+                *open = false;
+                return p + 2;
+            }
             Report(doc, VEXA_ERROR_EMPTY_TAG, p + 1, data);
             return 0;
         }
         if (*p == '>') {
-            p = ReadValue(p + 1, data);
-            if (!p) return 0;
-            if (!*p) {
-                // Only white space after the content: truncated like any other.
-                Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
-                return 0;
-            }
-            const size_t closing = ClosingTagLength(p, value);
-            if (closing) return p + closing;
-            Report(doc, VEXA_ERROR_END_TAG, p, data);
-            return 0;
+            // Open until its closing tag: one more level of nesting.
+            ++data->depth;
+            *open = true;
+            return p + 1;
         }
 
         const char* const attributeStart = p;
@@ -1220,30 +1253,59 @@ const char* VexaElement::ParseStartTag(const char* p, VexaParsingData* data, Vex
 
 const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
     VexaDocument* doc = DocumentOf(this, data);
+    VexaParsingData untracked(p ? p : "", 0, -1, -1);
+    untracked.document = doc;
+    if (!data) data = &untracked;
     p = SkipWhiteSpace(p);
     if (!p) {
         Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
         return 0;
     }
-    while (p && *p) {
+    // One loop for the whole subtree, without recursion: a nested element
+    // that opens becomes the current one, and its closing tag returns to its
+    // parent. The nesting count follows along.
+    VexaElement* current = this;
+    const int outer = data->depth;
+    for (;;) {
+        if (!*p) {
+            if (current == this) return p;
+            Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
+            return 0;
+        }
         if (*p != '<') {
             std::unique_ptr<VexaText> text(new VexaText(""));
             p = text->Parse(p, data);
-            if (!text->Blank()) LinkEndChild(text.release());
+            if (!text->Blank()) current->LinkEndChild(text.release());
+        } else if (p[1] == '/') {
+            if (current == this) return p;
+            const size_t closing = ClosingTagLength(p, current->value);
+            if (!closing) {
+                Report(doc, VEXA_ERROR_END_TAG, p, data);
+                return 0;
+            }
+            p += closing;
+            --data->depth;
+            current = static_cast<VexaElement*>(current->parent);
         } else {
-            if (p[1] == '/') return p;
-            std::unique_ptr<VexaNode> node(Identify(p));
+            std::unique_ptr<VexaNode> node(current->Identify(p));
             if (!node) return 0;
-            p = node->Parse(p, data);
-            LinkEndChild(node.release());
+            if (node->type == ELEMENT) {
+                VexaElement* child = static_cast<VexaElement*>(current->LinkEndChild(node.release()));
+                bool open = false;
+                p = child->OpenTag(p, data, doc, &open);
+                if (open) current = child;
+            } else {
+                p = node->Parse(p, data);
+                current->LinkEndChild(node.release());
+            }
         }
         p = SkipWhiteSpace(p);
         if (!p) {
+            data->depth = outer;
             Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
             return 0;
         }
     }
-    return p;
 }
 
 // ------------------------------------------------------------ documents

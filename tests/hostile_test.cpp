@@ -1,16 +1,64 @@
 // Hostile input: huge values, huge fan-out, every byte value, and every
 // truncation of a document. None may crash, hang, fire an assertion or be
 // taken for success. The large cases are in HostileSize so that slow runners
-// (valgrind) can leave them out; 100,000-deep nesting is in
-// StreamIn.NestingLimit and ParseErrors.NestingDepth, entity bombs in
+// (valgrind) can leave them out; 100,000-deep nesting against the limit is
+// in StreamIn.NestingLimit and ParseErrors.NestingDepth, entity bombs in
 // ParseText.TreeShapes.
 
 #include <cctype>
+#include <climits>
 #include <functional>
 
 #include "test_util.h"
 
 using namespace vexatest;
+
+// A million levels, as deep as the limit allows: nothing walks the tree on
+// the call stack, so parsing, reading a stream, copying, writing and
+// destroying take no stack in proportion to the depth.
+TEST(HostileSize, MillionDeep) {
+    const size_t n = 1000000;
+    const std::string text = Nest(n);
+    // The compact form closes the innermost element on its own.
+    const std::string compact = Repeat("<a>", n - 1) + "<a />" + Repeat("</a>", n - 1);
+    VexaPrintOptions flat;  // without indentation the printed form stays linear
+    flat.indent = "";
+    flat.lineBreak = "";
+
+    VexaDocument parsed;
+    parsed.SetMaxDepth(INT_MAX);
+    parsed.Parse(text.c_str());
+    ASSERT_FALSE(parsed.Error()) << parsed.ErrorText();
+    std::istringstream in(text + "R");
+    VexaDocument streamed;
+    streamed.SetMaxDepth(INT_MAX);
+    in >> streamed;
+    ASSERT_FALSE(streamed.Error()) << streamed.ErrorText();
+    EXPECT_EQ("R", std::string(std::istreambuf_iterator<char>(in), {}));
+
+    // Built in code, the same tree.
+    VexaDocument built;
+    VexaNode* parent = &built;
+    for (size_t i = 0; i < n; ++i) parent = parent->LinkEndChild(new VexaElement("a"));
+
+    for (const VexaDocument* doc : {&parsed, &streamed, &built}) {
+        size_t depth = 0;
+        for (const VexaNode* node = doc->FirstChild(); node; node = node->FirstChild()) ++depth;
+        EXPECT_EQ(n, depth);
+        EXPECT_TRUE(Compact(*doc) == compact);
+        std::string out;
+        doc->PrintTo(&out, flat);
+        EXPECT_TRUE(out == compact);  // the same bytes, with no indent and no line break
+        const std::unique_ptr<VexaNode> copy(doc->Clone());
+        EXPECT_TRUE(Compact(*copy) == compact);
+        std::ostringstream stream;
+        stream << *copy->FirstChild();
+        EXPECT_TRUE(stream.str() == compact);
+    }
+    // Deleting a deep subtree through its parent.
+    EXPECT_TRUE(built.RemoveChild(built.FirstChild()));
+    EXPECT_EQ(nullptr, built.FirstChild());
+}
 
 TEST(HostileSize, HugeValuesAndFanOutAreKeptWhole) {
     const size_t big = 20u << 20;
