@@ -156,7 +156,10 @@ const NameBytes kNameBytes;
 // white space.
 struct StopTables {
     unsigned char table[6][256];
-    StopTables() : table() {
+    // For attribute values read as XML reads them: the same stops, and
+    // every byte below 0x0E (tab, line feed and carriage return among them).
+    unsigned char normalizing[3][256];
+    StopTables() : table(), normalizing() {
         const char delimiters[3] = {'<', '"', '\''};
         for (int d = 0; d < 3; ++d) {
             for (int condense = 0; condense < 2; ++condense) {
@@ -168,6 +171,7 @@ struct StopTables {
                                : 0;
                 }
             }
+            for (int c = 0; c < 256; ++c) normalizing[d][c] = table[d * 2][c] || c < 0x0E;
         }
     }
 };
@@ -336,14 +340,16 @@ bool Unterminated(const VexaNode* node, const char* start, const char* end) {
 // The first '&', delim or end of text at or after p, for verbatim runs.
 // With the end of the text known (limit), a block of sixteen (or eight)
 // bytes at a time while a whole block fits before it.
+template <bool kControls>
 inline const char* SkipVerbatim(const char* p, const char* limit, const unsigned char* stops, char delim) {
 #if defined(VEXA_SCAN_SSE2)
     if (limit) {
-        const __m128i amp = _mm_set1_epi8('&'), del = _mm_set1_epi8(delim);
+        const __m128i amp = _mm_set1_epi8('&'), del = _mm_set1_epi8(delim), last = _mm_set1_epi8(0x0D);
         while (limit - p >= 16) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            const unsigned hits =
-                static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, del))));
+            __m128i stop = _mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, del));
+            if (kControls) stop = _mm_or_si128(stop, _mm_cmpeq_epi8(_mm_min_epu8(v, last), v));
+            const unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(stop));
             if (hits) return p + __builtin_ctz(hits);
             p += 16;
         }
@@ -356,9 +362,12 @@ inline const char* SkipVerbatim(const char* p, const char* limit, const unsigned
             std::uint64_t w;
             std::memcpy(&w, p, 8);
             // A zero byte of x flags its byte; flags above a true one may be
-            // false, so the lowest flag is always a real match.
+            // false, so the lowest flag is always a real match (or, with
+            // kControls, a byte the caller takes as it is).
             const std::uint64_t x = w ^ amp, y = w ^ del;
-            const std::uint64_t hits = (((x - low) & ~x) | ((y - low) & ~y)) & high;
+            std::uint64_t hits = ((x - low) & ~x) | ((y - low) & ~y);
+            if (kControls) hits |= (w - low * 0x0E) & ~w;
+            hits &= high;
             if (hits) return p + (__builtin_ctzll(hits) >> 3);
             p += 8;
         }
@@ -404,29 +413,6 @@ inline const char* SkipCondensed(const char* p, const char* run, const char* lim
     return p;
 }
 
-// Turns each tab, line feed, carriage return and CR LF pair in text from
-// position from on into one space.
-void NormalizeSpaces(std::string* text, size_t from) {
-    char* const begin = &(*text)[0];
-    char* const end = begin + text->size();
-    char* in = begin + from;
-    while (in < end && (*in > '\r' || *in < '\t' || *in == '\v' || *in == '\f')) ++in;
-    if (in == end) return;
-    char* out = in;
-    for (; in < end; ++in) {
-        const char c = *in;
-        if (c == '\t' || c == '\n') {
-            *out++ = ' ';
-        } else if (c == '\r') {
-            *out++ = ' ';
-            if (in + 1 < end && in[1] == '\n') ++in;
-        } else {
-            *out++ = c;
-        }
-    }
-    text->resize(static_cast<size_t>(out - begin));
-}
-
 const char* ScanText(const char* p, const char* limit, int encoding, bool normalize, std::string* text,
                      bool trimWhiteSpace, const char* endTag, bool exactCase) {
     text->clear();
@@ -447,14 +433,28 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
         // A value of a parsed attribute is read as XML reads it (normalize):
         // a tab, line break or CR LF written in it is one space; references
         // keep theirs.
+        if (normalize) {
+            const unsigned char* const controls = kStops.normalizing[endLower == '"' ? 1 : endLower == '<' ? 0 : 2];
+            for (;;) {
+                const char* run = p;
+                p = SkipVerbatim<true>(p, limit, controls, endLower);
+                if (p != run) text->append(run, static_cast<size_t>(p - run));
+                if (!*p) return 0;
+                if (*p == endLower) return p + 1;
+                if (*p == '&') {
+                    p = AppendReference(p, encoding, text);
+                } else if (*p == '\t' || *p == '\n' || *p == '\r') {
+                    text->push_back(' ');
+                    p += (*p == '\r' && p[1] == '\n') ? 2 : 1;
+                } else {
+                    text->push_back(*p++);  // another byte that stopped the scan
+                }
+            }
+        }
         for (;;) {
             const char* run = p;
-            p = SkipVerbatim(p, limit, stops, endLower);
-            if (p != run) {
-                const size_t from = text->size();
-                text->append(run, static_cast<size_t>(p - run));
-                if (normalize) NormalizeSpaces(text, from);
-            }
+            p = SkipVerbatim<false>(p, limit, stops, endLower);
+            if (p != run) text->append(run, static_cast<size_t>(p - run));
             if (!*p) return 0;
             if (*p != '&') return p + 1;
             p = AppendReference(p, encoding, text);
