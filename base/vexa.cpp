@@ -903,17 +903,11 @@ VexaAttribute::VexaAttribute(const char* attributeName, const char* attributeVal
 
 VexaAttribute::~VexaAttribute() {}
 
-VexaAttribute* VexaAttribute::Next() const {
-    VEXA_ASSERT(next);
-    // An attribute does not know its set: empty name and value mark the sentinel.
-    if (!next || (next->value.empty() && next->name.empty())) return 0;
-    return next;
-}
+VexaAttribute* VexaAttribute::Next() const { return next; }
 
 VexaAttribute* VexaAttribute::Previous() const {
-    VEXA_ASSERT(prev);
-    if (!prev || (prev->value.empty() && prev->name.empty())) return 0;
-    return prev;
+    // The first attribute's prev is the last one, whose next is null.
+    return prev && prev->next == this ? prev : 0;
 }
 
 int VexaAttribute::IntValue() const {
@@ -978,12 +972,13 @@ void VexaAttribute::StreamOut(std::ostream* out) const {
 
 // -------------------------------------------------------- VexaAttributeSet
 
-VexaAttributeSet::VexaAttributeSet() { sentinel.next = sentinel.prev = &sentinel; }
+// The list: next runs from the first attribute to the last and ends with
+// null; prev runs back and the first's prev is the last, so that the last is
+// at hand and a linked attribute never has a null prev.
 
-VexaAttributeSet::~VexaAttributeSet() {
-    VEXA_ASSERT(sentinel.next == &sentinel);
-    VEXA_ASSERT(sentinel.prev == &sentinel);
-}
+VexaAttributeSet::VexaAttributeSet() : first(0) {}
+
+VexaAttributeSet::~VexaAttributeSet() { VEXA_ASSERT(!first); }
 
 void VexaAttributeSet::Add(VexaAttribute* addMe) {
     // clang-format off
@@ -994,31 +989,45 @@ void VexaAttributeSet::Add(VexaAttribute* addMe) {
 }
 
 void VexaAttributeSet::Append(VexaAttribute* addMe) {
-    addMe->next = &sentinel;
-    addMe->prev = sentinel.prev;
-    sentinel.prev->next = addMe;
-    sentinel.prev = addMe;
+    addMe->next = 0;
+    if (!first) {
+        addMe->prev = addMe;
+        first = addMe;
+        return;
+    }
+    VexaAttribute* last = first->prev;
+    addMe->prev = last;
+    last->next = addMe;
+    first->prev = addMe;
 }
 
 void VexaAttributeSet::Remove(VexaAttribute* removeMe) {
-    for (VexaAttribute* node = sentinel.next; node != &sentinel; node = node->next) {
-        if (node == removeMe) {
+    for (VexaAttribute* node = first; node; node = node->next) {
+        if (node != removeMe) continue;
+        if (node == first) {
+            first = node->next;
+            if (first) first->prev = node->prev;
+        } else {
             node->prev->next = node->next;
-            node->next->prev = node->prev;
-            node->next = node->prev = 0;
-            return;
+            if (node->next) {
+                node->next->prev = node->prev;
+            } else {
+                first->prev = node->prev;  // a new last
+            }
         }
+        node->next = node->prev = 0;
+        return;
     }
     VEXA_ASSERT(0);  // not in this set
 }
 
-VexaAttribute* VexaAttributeSet::First() const { return sentinel.next == &sentinel ? 0 : sentinel.next; }
+VexaAttribute* VexaAttributeSet::First() const { return first; }
 
-VexaAttribute* VexaAttributeSet::Last() const { return sentinel.prev == &sentinel ? 0 : sentinel.prev; }
+VexaAttribute* VexaAttributeSet::Last() const { return first ? first->prev : 0; }
 
 VexaAttribute* VexaAttributeSet::Find(const char* name) const {
     const size_t length = std::strlen(name);
-    for (VexaAttribute* node = sentinel.next; node != &sentinel; node = node->next) {
+    for (VexaAttribute* node = first; node; node = node->next) {
         if (node->name.size() == length && std::memcmp(node->name.data(), name, length) == 0) return node;
     }
     return 0;

@@ -348,7 +348,8 @@ public:
     /// Sets the document that receives this attribute's parse errors.
     void SetDocument(VexaDocument* doc) { document = doc; }
 
-    /// The next attribute of the element, or null after the last.
+    /// The next attribute of the element, or null after the last (or for an
+    /// attribute in no element).
     VexaAttribute* Next() const;
     /// The previous attribute of the element, or null before the first.
     VexaAttribute* Previous() const;
@@ -380,8 +381,8 @@ private:
     VexaAttribute* next;
 };
 
-/// The ordered attributes of one element: a circular list closed by a
-/// sentinel. The element owns the attributes; the set only links them.
+/// The ordered attributes of one element, in a list. The element owns the
+/// attributes; the set only links them.
 class VEXA_API VexaAttributeSet {
 public:
     VexaAttributeSet();
@@ -407,7 +408,7 @@ private:
     /// Appends without the name check, for callers that made it already.
     void Append(VexaAttribute* addMe);
 
-    VexaAttribute sentinel;
+    VexaAttribute* first;  // null when empty; its prev is the last
 };
 
 /// A tagged element: a name, attributes in order, and children.

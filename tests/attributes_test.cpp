@@ -48,16 +48,21 @@ TEST(AttributeSet, LinksBothWaysAndUnlinksCleanly) {
     set2.Remove(&other);
 }
 
-// An attribute with empty name and value passes for the sentinel: walks stop at it.
-TEST(AttributeSet, EmptyAttributeEndsWalks) {
+// An attribute with empty name and value is an attribute like any other:
+// walks go past it, both ways, and copies keep it.
+TEST(AttributeSet, EmptyAttributeIsKept) {
     VexaElement e("e");
     e.SetAttribute("a", "1");
     e.SetAttribute("", "v");
     e.SetAttribute("c", "3");
     EXPECT_EQ(Walk(e), "a1vc3|c3va1");
     e.SetAttribute("", "");
-    EXPECT_EQ(Walk(e), "a1|c3");
-    EXPECT_EQ(Walk(*std::unique_ptr<VexaNode>(e.Clone())), "a1|a1");
+    EXPECT_EQ(Walk(e), "a1c3|c3a1");
+    e.SetAttribute("d", "4");
+    EXPECT_EQ(Walk(*std::unique_ptr<VexaNode>(e.Clone())), "a1c3d4|d4c3a1");
+    e.RemoveAttribute("d");  // the last goes: the first knows the new last
+    e.RemoveAttribute("a");  // the first goes
+    EXPECT_EQ(Walk(e), "c3|c3");
 }
 
 TEST(ElementAttributes, SetRemoveAndLookUp) {
