@@ -6,11 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <ostream>
 #include <string>
 
 #include "vexaencoding.h"
 #include "vexaimpl.h"
+#include "vexamemory.h"
 
 namespace ORMELA {
 
@@ -626,31 +628,110 @@ void VexaBase::PutString(const std::string& str, std::ostream* stream) {
 // ---------------------------------------------------------------- VexaNode
 
 VexaNode::VexaNode(NodeType nodeType)
-    : parent(0), type(nodeType), firstChild(0), lastChild(0), prev(0), next(0), clientData(0) {}
+    : parent(0), type(nodeType), pooled(false), firstChild(0), lastChild(0), prev(0), next(0), clientData(0) {}
 
 VexaNode::~VexaNode() { DeleteChildren(); }
 
+VexaMemory* VexaNode::MemoryOf() const {
+    const VexaDocument* doc = GetDocument();
+    return doc ? doc->memory : 0;
+}
+
 void VexaNode::DeleteChildren() {
+    if (firstChild) DeleteChildren(MemoryOf());
+}
+
+void VexaNode::DeleteChildren(VexaMemory* memory) {
     // Grandchildren are spliced into the walk before their parent goes, so
     // deleting a tree of any depth takes no stack in proportion to it.
     VexaNode* node = firstChild;
     firstChild = lastChild = 0;
     while (node) {
+        VexaNode* following = node->next;
         if (node->firstChild) {
-            node->lastChild->next = node->next;
-            VexaNode* grandchild = node->firstChild;
+            node->lastChild->next = following;
+            following = node->firstChild;
             node->firstChild = node->lastChild = 0;
-            delete node;
-            node = grandchild;
-        } else {
-            VexaNode* following = node->next;
-            delete node;
-            node = following;
         }
+        Destroy(node, memory);
+        node = following;
     }
 }
 
-void VexaNode::Clear() { DeleteChildren(); }
+namespace {
+
+size_t SizeOfKind(int kind) {
+    switch (kind) {
+        case VexaNode::ELEMENT:
+            return sizeof(VexaElement);
+        case VexaNode::COMMENT:
+            return sizeof(VexaComment);
+        case VexaNode::UNKNOWN:
+            return sizeof(VexaUnknown);
+        case VexaNode::TEXT:
+            return sizeof(VexaText);
+        case VexaNode::DECLARATION:
+            return sizeof(VexaDeclaration);
+        default:
+            return sizeof(VexaDocument);
+    }
+}
+
+// A node of kind T in memory, or on the heap without memory.
+template <class T, class... Args>
+T* Make(VexaMemory* memory, Args... args) {
+    if (!memory) return new T(args...);
+    return new (memory->Allocate(sizeof(T))) T(args...);
+}
+
+}  // namespace
+
+void VexaNode::Destroy(VexaNode* node, VexaMemory* memory) {
+    node->DeleteChildren(memory);
+    if (node->type == ELEMENT) static_cast<VexaElement*>(node)->ClearAttributes(memory);
+    if (!node->pooled) {
+        delete node;
+        return;
+    }
+    // Its document's memory takes it back; only a document's parse makes
+    // pooled nodes, and they never leave its tree.
+    const size_t size = SizeOfKind(node->type);
+    node->~VexaNode();
+    VEXA_ASSERT(memory);
+    if (memory) memory->Give(node, size);
+}
+
+VexaNode* VexaNode::Create(int kind, VexaMemory* memory) {
+    VexaNode* node;
+    switch (kind) {
+        case ELEMENT:
+            node = Make<VexaElement>(memory, "");
+            break;
+        case COMMENT:
+            node = Make<VexaComment>(memory);
+            break;
+        case TEXT:
+            node = Make<VexaText>(memory, "");
+            break;
+        case DECLARATION:
+            node = Make<VexaDeclaration>(memory);
+            break;
+        default:
+            node = Make<VexaUnknown>(memory);
+            break;
+    }
+    node->pooled = memory != 0;
+    return node;
+}
+
+void VexaNode::Clear() {
+    DeleteChildren();
+    // A document's tree held every node of its memory: the blocks can go.
+    if (type == DOCUMENT) {
+        VexaDocument* doc = static_cast<VexaDocument*>(this);
+        if (doc->memory) doc->memory->Release();
+    }
+}
 
 void VexaNode::PrintTo(std::string* out, const VexaPrintOptions& options) const {
     if (out) PrintIndented(out, *this, 0, options);
@@ -770,7 +851,7 @@ VexaNode* VexaNode::ReplaceChild(VexaNode* replaceThis, const VexaNode& withThis
     } else {
         firstChild = copy;
     }
-    delete replaceThis;
+    Destroy(replaceThis, MemoryOf());
     copy->parent = this;
     return copy;
 }
@@ -790,7 +871,7 @@ bool VexaNode::RemoveChild(VexaNode* removeThis) {
     } else {
         firstChild = removeThis->next;
     }
-    delete removeThis;
+    Destroy(removeThis, MemoryOf());
     return true;
 }
 
@@ -896,10 +977,10 @@ VexaDeclaration* VexaNode::ToDeclaration() const {
 
 // ----------------------------------------------------------- VexaAttribute
 
-VexaAttribute::VexaAttribute() : document(0), prev(0), next(0) {}
+VexaAttribute::VexaAttribute() : document(0), prev(0), next(0), pooled(false) {}
 
 VexaAttribute::VexaAttribute(const char* attributeName, const char* attributeValue)
-    : document(0), name(attributeName), value(attributeValue), prev(0), next(0) {}
+    : document(0), name(attributeName), value(attributeValue), prev(0), next(0), pooled(false) {}
 
 VexaAttribute::~VexaAttribute() {}
 
@@ -1041,11 +1122,27 @@ VexaElement::VexaElement(const char* name) : VexaNode(ELEMENT) {
 
 VexaElement::~VexaElement() { ClearAttributes(); }
 
-void VexaElement::ClearAttributes() {
+void VexaElement::ClearAttributes(VexaMemory* memory) {
     while (VexaAttribute* attribute = attributeSet.First()) {
         attributeSet.Remove(attribute);
-        delete attribute;
+        DestroyAttribute(attribute, memory);
     }
+}
+
+VexaAttribute* VexaElement::CreateAttribute(VexaMemory* memory) {
+    VexaAttribute* attribute = Make<VexaAttribute>(memory);
+    attribute->pooled = memory != 0;
+    return attribute;
+}
+
+void VexaElement::DestroyAttribute(VexaAttribute* attribute, VexaMemory* memory) {
+    if (!attribute->pooled) {
+        delete attribute;
+        return;
+    }
+    attribute->~VexaAttribute();
+    VEXA_ASSERT(memory);
+    if (memory) memory->Give(attribute, sizeof(VexaAttribute));
 }
 
 const char* VexaElement::Attribute(const char* name) const {
@@ -1080,7 +1177,16 @@ void VexaElement::SetAttribute(const char* name, const char* v) {
         attribute->SetValue(v);
         return;
     }
-    attributeSet.Add(new VexaAttribute(name, v));
+    if (!pooled) {
+        attributeSet.Add(new VexaAttribute(name, v));
+        return;
+    }
+    // A parsed element keeps its attributes in its document's memory.
+    std::string newName(name), newValue(v);  // copied first: nothing to undo if it fails
+    VexaAttribute* attribute = CreateAttribute(MemoryOf());
+    attribute->name.swap(newName);
+    attribute->value.swap(newValue);
+    attributeSet.Append(attribute);
 }
 
 void VexaElement::SetAttribute(const char* name, int v) {
@@ -1092,7 +1198,7 @@ void VexaElement::SetAttribute(const char* name, int v) {
 void VexaElement::RemoveAttribute(const char* name) {
     if (VexaAttribute* attribute = attributeSet.Find(name)) {
         attributeSet.Remove(attribute);
-        delete attribute;
+        DestroyAttribute(attribute, attribute->pooled ? MemoryOf() : 0);
     }
 }
 
@@ -1186,7 +1292,8 @@ VexaDocument::VexaDocument()
       maxDepth(impl::kDefaultMaxDepth),
       textEncoding(VEXA_ENCODING_DETECT),
       parsedEncoding(VEXA_ENCODING_DETECT),
-      fileForm(impl::kFormPlain) {}
+      fileForm(impl::kFormPlain),
+      memory(0) {}
 
 VexaDocument::VexaDocument(const char* name)
     : VexaNode(DOCUMENT),
@@ -1197,7 +1304,8 @@ VexaDocument::VexaDocument(const char* name)
       maxDepth(impl::kDefaultMaxDepth),
       textEncoding(VEXA_ENCODING_DETECT),
       parsedEncoding(VEXA_ENCODING_DETECT),
-      fileForm(impl::kFormPlain) {
+      fileForm(impl::kFormPlain),
+      memory(0) {
     value = name;
 }
 
@@ -1208,7 +1316,11 @@ void VexaDocument::SetTextEncoding(int encoding) {
 
 int VexaDocument::TextEncoding() const { return textEncoding != VEXA_ENCODING_DETECT ? textEncoding : parsedEncoding; }
 
-VexaDocument::~VexaDocument() {}
+VexaDocument::~VexaDocument() {
+    DeleteChildren(memory);
+    delete memory;
+    memory = 0;
+}
 
 void VexaDocument::ClearError() {
     error = false;

@@ -31,6 +31,7 @@
 namespace ORMELA {
 
 class VexaDocument;
+class VexaMemory;
 class VexaElement;
 class VexaComment;
 class VexaUnknown;
@@ -314,11 +315,21 @@ protected:
     VexaNode* Identify(const char* p);
     /// Unlinks and deletes every child.
     void DeleteChildren();
+    /// As above, with the memory of the document the children belong to.
+    void DeleteChildren(VexaMemory* memory);
+    /// Deletes node and its subtree, giving what came from the document's
+    /// memory back to it.
+    static void Destroy(VexaNode* node, VexaMemory* memory);
+    /// A new node of kind, from memory (null: the heap).
+    static VexaNode* Create(int kind, VexaMemory* memory);
+    /// The memory of this node's document, or null.
+    VexaMemory* MemoryOf() const;
     /// Links deep copies of source's children under copy, without recursion.
     static void CopyChildren(const VexaNode& source, VexaNode* copy);
 
     VexaNode* parent;
     NodeType type;
+    bool pooled;  // made in its document's memory, not on the heap
     VexaNode* firstChild;
     VexaNode* lastChild;
     std::string value;
@@ -379,6 +390,7 @@ private:
     std::string value;
     VexaAttribute* prev;
     VexaAttribute* next;
+    bool pooled;  // made in its document's memory, not on the heap
 };
 
 /// The ordered attributes of one element, in a list. The element owns the
@@ -460,7 +472,12 @@ private:
     friend class VexaNode;
     /// A copy of the name, attributes and client data, without children.
     VexaElement* CopyShallow() const;
-    void ClearAttributes();
+    /// Deletes every attribute, giving pooled ones back to memory.
+    void ClearAttributes(VexaMemory* memory = 0);
+    /// A new attribute, from memory (null: the heap).
+    static VexaAttribute* CreateAttribute(VexaMemory* memory);
+    /// Deletes attribute, giving a pooled one back to memory.
+    static void DestroyAttribute(VexaAttribute* attribute, VexaMemory* memory);
     /// Reads the start tag at p: name and attributes. Returns the position
     /// after it, with *open telling whether content follows (and the nesting
     /// count then one higher), or null on failure.
@@ -569,7 +586,8 @@ private:
     int tabsize;
     int depth;
     VexaDocument* document;
-    int encoding;  // the text encoding this parse reads with, never DETECT
+    VexaMemory* memory;  // where the parse makes its nodes; null for the heap
+    int encoding;        // the text encoding this parse reads with, never DETECT
 };
 
 /// The root of a tree: holds the top-level nodes and the error state.
@@ -645,6 +663,7 @@ public:
     void Print() const { Print(stdout, 0); }
 
 private:
+    friend class VexaNode;
     bool error;
     int errorCode;
     std::string errorText;
@@ -654,6 +673,7 @@ private:
     int textEncoding;    // the setting
     int parsedEncoding;  // the last parse's decision; DETECT before any parse
     int fileForm;        // byte order mark or UTF-16 form the file had (SaveFile writes it again)
+    VexaMemory* memory;  // the nodes its parses make; made by the first parse
 };
 
 /// A null-safe wrapper of a node pointer for chained navigation: a step that

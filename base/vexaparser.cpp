@@ -17,6 +17,7 @@
 #include "vexa.h"
 #include "vexaencoding.h"
 #include "vexaimpl.h"
+#include "vexamemory.h"
 
 namespace ORMELA {
 
@@ -922,6 +923,7 @@ VexaParsingData::VexaParsingData(const char* start, int tabSize, int row, int co
       tabsize(tabSize),
       depth(0),
       document(0),
+      memory(0),
       encoding(VEXA_ENCODING_LEGACY) {
     VEXA_ASSERT(start);
 }
@@ -1207,6 +1209,7 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
         return 0;
     }
     NameIndex names;
+    VexaAttribute scratch;
     for (;;) {
         const char* const before = p;
         p = SkipWhiteSpace(p);
@@ -1229,23 +1232,28 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
             return p + 1;
         }
 
+        // Read into a scratch attribute, so that a failure leaves nothing
+        // to undo; the kept one takes its strings.
         const char* const attributeStart = p;
-        std::unique_ptr<VexaAttribute> attribute(new VexaAttribute());
-        attribute->document = doc;
-        p = attribute->Parse(p, data);
+        scratch.document = doc;
+        p = scratch.Parse(p, data);
         if (!p || !*p) {
             Report(doc, VEXA_ERROR_ELEMENT, attributeStart, data);
             return 0;
         }
-        if (names.Contains(attributeSet.First(), attribute->name)) {
+        if (names.Contains(attributeSet.First(), scratch.name)) {
             // A repeated name: the first keeps its place and takes the later
             // value, and the parse fails rather than stop silently.
-            attributeSet.Find(attribute->Name())->value.swap(attribute->value);
+            attributeSet.Find(scratch.Name())->value.swap(scratch.value);
             Report(doc, VEXA_ERROR_ATTRIBUTES, attributeStart, data);
             return 0;
         }
         // Appended directly: the name was just checked.
-        VexaAttribute* added = attribute.release();
+        VexaAttribute* added = CreateAttribute(data->memory);
+        added->name.swap(scratch.name);
+        added->value.swap(scratch.value);
+        added->location = scratch.location;
+        added->document = doc;
         attributeSet.Append(added);
         names.Added(added);
     }
@@ -1273,9 +1281,19 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
             return 0;
         }
         if (*p != '<') {
-            std::unique_ptr<VexaText> text(new VexaText(""));
+            // Linked before it is read, so that the tree owns it whatever
+            // happens; a blank one goes again.
+            VexaText* text = static_cast<VexaText*>(current->LinkEndChild(Create(TEXT, data->memory)));
             p = text->Parse(p, data);
-            if (!text->Blank()) current->LinkEndChild(text.release());
+            if (text->Blank()) {
+                current->lastChild = text->prev;
+                if (text->prev) {
+                    text->prev->next = 0;
+                } else {
+                    current->firstChild = 0;
+                }
+                Destroy(text, data->memory);
+            }
         } else if (p[1] == '/') {
             if (current == this) return p;
             const size_t closing = ClosingTagLength(p, current->value);
@@ -1287,16 +1305,14 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
             --data->depth;
             current = static_cast<VexaElement*>(current->parent);
         } else {
-            std::unique_ptr<VexaNode> node(current->Identify(p));
-            if (!node) return 0;
+            VexaNode* node = current->LinkEndChild(Create(KindAt(p), data->memory));
             if (node->type == ELEMENT) {
-                VexaElement* child = static_cast<VexaElement*>(current->LinkEndChild(node.release()));
+                VexaElement* child = static_cast<VexaElement*>(node);
                 bool open = false;
                 p = child->OpenTag(p, data, doc, &open);
                 if (open) current = child;
             } else {
                 p = node->Parse(p, data);
-                current->LinkEndChild(node.release());
             }
         }
         p = SkipWhiteSpace(p);
@@ -1337,6 +1353,9 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
     VexaParsingData tracker(p, tabsize, location.row, location.col);
     tracker.document = this;
     tracker.encoding = parsedEncoding;
+    // The nodes of a document's own parse are carved from its memory.
+    if (!memory) memory = new VexaMemory();
+    tracker.memory = memory;
     tracker.end = p + std::strlen(p);  // lets the scanners read whole words
     p = SkipWhiteSpace(p);
     while (p && *p) {
@@ -1346,11 +1365,9 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
             SetError(VEXA_ERROR_OUTSIDE_ELEMENT, p, &tracker);
             return 0;
         }
-        std::unique_ptr<VexaNode> node(Identify(p));
-        if (!node) break;
         const char* const start = p;
-        p = node->Parse(p, &tracker);
-        VexaNode* added = LinkEndChild(node.release());
+        VexaNode* added = LinkEndChild(Create(KindAt(p), memory));
+        p = added->Parse(p, &tracker);
         if (!error && Unterminated(added, start, p)) {
             // Inside an element the missing end shows as unreadable content;
             // at the top it would pass for a complete document.
