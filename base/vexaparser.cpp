@@ -1209,7 +1209,6 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
         return 0;
     }
     NameIndex names;
-    VexaAttribute scratch;
     for (;;) {
         const char* const before = p;
         p = SkipWhiteSpace(p);
@@ -1232,28 +1231,32 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
             return p + 1;
         }
 
-        // Read into a scratch attribute, so that a failure leaves nothing
-        // to undo; the kept one takes its strings.
+        // Until it is in the list, a failure (or running out of memory)
+        // must delete it.
+        struct Pending {
+            VexaAttribute* attribute;
+            VexaMemory* memory;
+            ~Pending() {
+                if (attribute) DestroyAttribute(attribute, memory);
+            }
+        } pending = {CreateAttribute(data->memory), data->memory};
+        VexaAttribute* const added = pending.attribute;
         const char* const attributeStart = p;
-        scratch.document = doc;
-        p = scratch.Parse(p, data);
+        added->document = doc;
+        p = added->Parse(p, data);
         if (!p || !*p) {
             Report(doc, VEXA_ERROR_ELEMENT, attributeStart, data);
             return 0;
         }
-        if (names.Contains(attributeSet.First(), scratch.name)) {
+        if (names.Contains(attributeSet.First(), added->name)) {
             // A repeated name: the first keeps its place and takes the later
             // value, and the parse fails rather than stop silently.
-            attributeSet.Find(scratch.Name())->value.swap(scratch.value);
+            attributeSet.Find(added->Name())->value.swap(added->value);
             Report(doc, VEXA_ERROR_ATTRIBUTES, attributeStart, data);
             return 0;
         }
         // Appended directly: the name was just checked.
-        VexaAttribute* added = CreateAttribute(data->memory);
-        added->name.swap(scratch.name);
-        added->value.swap(scratch.value);
-        added->location = scratch.location;
-        added->document = doc;
+        pending.attribute = 0;
         attributeSet.Append(added);
         names.Added(added);
     }
