@@ -967,8 +967,11 @@ void VexaParsingData::Stamp(const char* p) {
                 if (*p == '\r') ++p;
                 break;
             case '\t':
-                col = (col / tabsize + 1) * tabsize;
-                ++p;
+                // Indentation is mostly runs of tabs: take a run at once.
+                do {
+                    col = (col / tabsize + 1) * tabsize;
+                    ++p;
+                } while (p < now && *p == '\t');
                 break;
             default:
                 ++col;
