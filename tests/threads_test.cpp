@@ -1,6 +1,6 @@
 // Different documents used on several threads at once: parsing from a
-// buffer, a stream and a file, copying, printing, saving and streaming out
-// give the same results as on one thread. Run under ThreadSanitizer in CI.
+// buffer, a stream and a file, copying, editing, clearing, printing, saving
+// and streaming out give the same results as on one thread. Run under ThreadSanitizer in CI.
 #include <thread>
 
 #include "test_util.h"
@@ -15,6 +15,17 @@ static std::string Work(const std::string& text, const std::string& path) {
     std::istringstream in(text);
     in >> streamed;
     out += "|" + Dump(streamed) + streamed.ErrorText() + "|" + Compact(*std::unique_ptr<VexaNode>(doc.Clone()));
+    // The document's own memory: parsed nodes and attributes deleted and
+    // made again, the document cleared and parsed anew.
+    if (VexaElement* root = doc.FirstChildElement()) {
+        root->SetAttribute("added", "1");
+        root->RemoveAttribute("d");
+        if (root->FirstChild()) root->RemoveChild(root->FirstChild());
+    }
+    out += "|" + Compact(doc);
+    doc.Clear();
+    doc.Parse(text.c_str());
+    out += "|" + Compact(doc);
     if (doc.SaveFile(path.c_str()) && loaded.LoadFile(path.c_str())) {
         loaded.SetValue("");  // the file name differs from thread to thread
         out += "|" + Dump(loaded);
