@@ -205,7 +205,8 @@ public:
     enum NodeType { DOCUMENT, ELEMENT, COMMENT, UNKNOWN, TEXT, DECLARATION };
 
     /// Deletes every child, first to last. A linked node must be removed
-    /// through its parent instead of being deleted directly.
+    /// through its parent instead of being deleted directly (a parsed node
+    /// is always linked, and lives in its document's memory).
     virtual ~VexaNode();
 
     /// The value: a document's file name, an element's tag name, the text of
@@ -590,7 +591,10 @@ private:
     int encoding;        // the text encoding this parse reads with, never DETECT
 };
 
-/// The root of a tree: holds the top-level nodes and the error state.
+/// The root of a tree: holds the top-level nodes and the error state. The
+/// nodes and attributes its own parses make live in memory the document
+/// owns, which goes when the document is cleared or destroyed; nodes made
+/// with new are heap objects wherever they are linked.
 class VEXA_API VexaDocument : public VexaNode {
 public:
     /// An empty document without a name.
