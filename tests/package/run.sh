@@ -33,6 +33,12 @@ logged() {
 rm -rf "$work"
 mkdir -p "$work"
 
+# The version the build tree was configured with: the library's file names,
+# its SONAME and the compatible request follow it.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
+major=${version%%.*}
+[ -n "$version" ] || fail "no project version in $build_dir/CMakeCache.txt"
+
 # ------------------------------------------------------------------ install
 install_args=(--install "$build_dir" --prefix "$work/prefix")
 [ -n "$config" ] && install_args+=(--config "$config")
@@ -54,14 +60,16 @@ done
 
 if [ "$kind" = shared ]; then
     [ -L "$libdir/libvexa.so" ] || fail "libvexa.so is not a symbolic link"
-    [ -L "$libdir/libvexa.so.1" ] || fail "libvexa.so.1 is not a symbolic link"
-    if [ ! -f "$libdir/libvexa.so.1.0.0" ] || [ -L "$libdir/libvexa.so.1.0.0" ]; then
-        fail "libvexa.so.1.0.0 missing or not a plain file"
+    [ -L "$libdir/libvexa.so.$major" ] || fail "libvexa.so.$major is not a symbolic link"
+    if [ ! -f "$libdir/libvexa.so.$version" ] || [ -L "$libdir/libvexa.so.$version" ]; then
+        fail "libvexa.so.$version missing or not a plain file"
     fi
-    [ "$(readlink "$libdir/libvexa.so")" = libvexa.so.1 ] || fail "libvexa.so does not point to libvexa.so.1"
-    [ "$(readlink "$libdir/libvexa.so.1")" = libvexa.so.1.0.0 ] || fail "libvexa.so.1 does not point to libvexa.so.1.0.0"
+    [ "$(readlink "$libdir/libvexa.so")" = "libvexa.so.$major" ] || fail "libvexa.so does not point to libvexa.so.$major"
+    [ "$(readlink "$libdir/libvexa.so.$major")" = "libvexa.so.$version" ] ||
+        fail "libvexa.so.$major does not point to libvexa.so.$version"
     if command -v readelf >/dev/null; then
-        readelf -d "$libdir/libvexa.so.1.0.0" | grep -q 'SONAME.*\[libvexa\.so\.1\]' || fail "SONAME is not libvexa.so.1"
+        readelf -d "$libdir/libvexa.so.$version" | grep -q "SONAME.*\[libvexa\.so\.$major\]" ||
+            fail "SONAME is not libvexa.so.$major"
     fi
 else
     [ -f "$libdir/libvexa.a" ] || fail "libvexa.a not installed"
@@ -75,7 +83,8 @@ fi
 
 # ------------------------------------------------------------ find_package
 consumer_args=(-S "$here" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=Release)
-logged cmake-configure.log "$cmake" "${consumer_args[@]}" -B "$work/cmake-build"
+request=(-DVEXA_REQUEST_VERSION="$major.0")
+logged cmake-configure.log "$cmake" "${consumer_args[@]}" "${request[@]}" -B "$work/cmake-build"
 grep -q "^vexa_DIR:PATH=$prefix/" "$work/cmake-build/CMakeCache.txt" || fail "find_package found a vexa outside $prefix"
 logged cmake-build.log "$cmake" --build "$work/cmake-build"
 exe=$work/cmake-build/vexa_consumer
@@ -83,10 +92,13 @@ exe=$work/cmake-build/vexa_consumer
 logged cmake-run.log "$exe"
 echo "find_package consumer: $(cat "$work/cmake-run.log")"
 
-# A later major version must not accept this package.
-if "$cmake" "${consumer_args[@]}" -B "$work/cmake-build-v2" -DVEXA_REQUEST_VERSION=2.0 >"$work/cmake-v2.log" 2>&1; then
-    fail "find_package(vexa 2.0) accepted version 1"
-fi
+# Another major version, earlier or later, must not accept this package.
+for other in $((major - 1)) $((major + 1)); do
+    if "$cmake" "${consumer_args[@]}" -B "$work/cmake-build-v$other" -DVEXA_REQUEST_VERSION="$other.0" \
+        >"$work/cmake-v$other.log" 2>&1; then
+        fail "find_package(vexa $other.0) accepted version $version"
+    fi
+done
 
 # -------------------------------------------------------------- pkg-config
 if ! command -v pkg-config >/dev/null; then
