@@ -2,8 +2,9 @@
 # Runs the whole benchmark: installs the peer parsers when missing, builds
 # vexa_bench in release mode, writes the generated inputs into a temporary
 # directory, finds the real inputs that Debian packages installed, and prints
-# the throughput table, the memory table, the growth table and the
-# instruction counts.
+# the throughput table (one long-running process), the memory table, the
+# growth table, the fresh-process table (one parse per new process), the
+# instruction counts of one parse and of a parse in the steady state.
 #
 #   bench/run.sh               everything (about 20 minutes on 2 cores)
 #   bench/run.sh --quick       a smoke run: small inputs, few and short measurements
@@ -77,7 +78,7 @@ bin=$build/bench/vexa_bench
 work=$(mktemp -d "${TMPDIR:-/tmp}/vexa-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-if [ "$quick" = 1 ]; then scale=0.1; scale2=0.2; quickflag=--quick; else scale=1; scale2=2; quickflag=; fi
+if [ "$quick" = 1 ]; then scale=0.1; scale2=0.2; quickflag=--quick; runs=3; else scale=1; scale2=2; quickflag=; runs=7; fi
 "$bin" --gen "$work/gen" --scale "$scale"
 generated=("$work/gen/records.xml" "$work/gen/text.xml" "$work/gen/attrs.xml" "$work/gen/deep.xml")
 
@@ -118,6 +119,8 @@ if [ "$timing" = 1 ]; then
     for name in records text attrs deep; do pairs+=("$work/gen/$name.xml" "$work/gen2/$name.xml"); done
     "$bin" --growth $quickflag "${pairs[@]}"
     rm -rf "$work/gen2"
+
+    "$bin" --fresh --runs "$runs" "${real[@]}" "${generated[@]}"
 fi
 
 if [ "$callgrind" = 1 ]; then
@@ -125,6 +128,10 @@ if [ "$callgrind" = 1 ]; then
         echo "valgrind is not installed: instruction counts skipped"
     else
         "$bin" --callgrind "${real[@]}" "${generated[@]}"
+
+        # The steady-state figure is judged on the real files (else the records).
+        if [ ${#real[@]} -gt 0 ]; then steady=("${real[@]}"); else steady=("$work/gen/records.xml"); fi
+        "$bin" --steady "${steady[@]}"
 
         # Where Vexa's instructions go, on the largest real file (else the records).
         target=$(ls -S "${real[@]}" 2>/dev/null | sed -n 1p || true)
