@@ -975,6 +975,10 @@ size_t Chunk(size_t request) {
     return c < 32 ? 32 : c;
 }
 
+// Bytes of an object carved from a document's own blocks: its size rounded
+// up to 8, no header.
+size_t Carved(size_t size) { return (size + 7) & ~static_cast<size_t>(7); }
+
 // Heap bytes behind a std::string of this capacity (libstdc++ keeps up to 15 inline).
 size_t StringHeap(size_t capacity) { return capacity > 15 ? Chunk(capacity + 1) : 0; }
 
@@ -1016,12 +1020,12 @@ void Count(const VexaNode* node, Census* c) {
         }
         if (t != VexaNode::DOCUMENT) {
             c->count[t] += 1;
-            c->bytes[t] += Chunk(own) + StringHeap(n->ValueStr().capacity());
+            c->bytes[t] += Carved(own) + StringHeap(n->ValueStr().capacity());
         }
         if (const VexaElement* e = n->ToElement()) {
             for (const VexaAttribute* a = e->FirstAttribute(); a; a = a->Next()) {
                 c->attributes += 1;
-                c->attributeBytes += Chunk(sizeof(VexaAttribute)) +
+                c->attributeBytes += Carved(sizeof(VexaAttribute)) +
                                      StringHeap(AssignedCapacity(std::strlen(a->Name()))) +
                                      StringHeap(AssignedCapacity(std::strlen(a->Value())));
             }
@@ -1146,10 +1150,10 @@ int Memory(const std::string& path) {
             return n ? static_cast<double>(bytes) / static_cast<double>(n) : 0.0;
         };
         std::printf(
-            "Vexa's tree, as glibc malloc lays it out (object rounded up with its 8-byte header, plus strings\n"
-            "longer than 15 bytes on the heap):\n");
-        std::printf("  %9llu elements    %6.1f B each (object %llu B: node links, name string, attribute sentinel)\n",
-                    v[0], per(v[1], v[0]), v[8]);
+            "Vexa's tree: objects carved from the document's own blocks (no allocator header), strings\n"
+            "longer than 15 bytes on the heap as glibc malloc lays them out:\n");
+        std::printf("  %9llu elements    %6.1f B each (object %llu B: node links, name string, attribute list)\n", v[0],
+                    per(v[1], v[0]), v[8]);
         std::printf("  %9llu attributes  %6.1f B each (object %llu B: name and value strings, links, document)\n", v[2],
                     per(v[3], v[2]), v[9]);
         std::printf("  %9llu text nodes  %6.1f B each (object %llu B: node links, value string)\n", v[4],
