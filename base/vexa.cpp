@@ -367,6 +367,33 @@ void WriteEndTag(const VexaElement& element, Writer& w) {
     w.Put('>');
 }
 
+// A leaf node in either form: the compact form escapes what the classic
+// reader decodes in comments and declarations.
+void WriteLeaf(const VexaNode& node, Writer& w, bool compact) {
+    switch (node.Type()) {
+        case VexaNode::COMMENT:
+            w.Put("<!--", 4);
+            if (compact) {
+                w.PutComment(node.ValueStr());
+            } else {
+                w.Put(node.Value());
+            }
+            w.Put("-->", 3);
+            break;
+        case VexaNode::UNKNOWN:
+            w.Put('<');
+            w.Put(node.Value());
+            w.Put('>');
+            break;
+        case VexaNode::TEXT:
+            w.PutEscaped(node.ValueStr());
+            break;
+        case VexaNode::DECLARATION:
+            WriteDeclaration(static_cast<const VexaDeclaration&>(node), w, compact);
+            break;
+    }
+}
+
 // The indented form.
 struct Indented {
     static bool Open(const VexaNode& node, int depth, Writer& w) {
@@ -393,24 +420,11 @@ struct Indented {
                 return true;
             }
             case VexaNode::COMMENT:
-                w.Indent(depth);
-                w.Put("<!--", 4);
-                w.Put(node.Value());
-                w.Put("-->", 3);
-                return false;
             case VexaNode::UNKNOWN:
-                w.Indent(depth);
-                w.Put('<');
-                w.Put(node.Value());
-                w.Put('>');
-                return false;
-            case VexaNode::TEXT:
-                w.PutEscaped(node.ValueStr());
-                return false;
-            case VexaNode::DECLARATION:
-                WriteDeclaration(static_cast<const VexaDeclaration&>(node), w, false);
-                return false;
+                w.Indent(depth);  // text and declarations stay where they are
+                break;
         }
+        WriteLeaf(node, w, false);
         return false;
     }
     static void Close(const VexaNode& node, int depth, Writer& w) {
@@ -446,23 +460,8 @@ struct Compact {
                 w.Put('>');
                 return true;
             }
-            case VexaNode::COMMENT:
-                w.Put("<!--", 4);
-                w.PutComment(node.ValueStr());
-                w.Put("-->", 3);
-                return false;
-            case VexaNode::UNKNOWN:
-                w.Put('<');
-                w.Put(node.Value());
-                w.Put('>');
-                return false;
-            case VexaNode::TEXT:
-                w.PutEscaped(node.ValueStr());
-                return false;
-            case VexaNode::DECLARATION:
-                WriteDeclaration(static_cast<const VexaDeclaration&>(node), w, true);
-                return false;
         }
+        WriteLeaf(node, w, true);
         return false;
     }
     static void Close(const VexaNode& node, int, Writer& w) {

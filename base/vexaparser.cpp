@@ -1012,25 +1012,7 @@ bool VexaBase::StreamTo(std::istream* in, int stop, std::string* tag) {
 VexaNode* VexaNode::Identify(const char* p) {
     p = SkipWhiteSpace(p);
     if (!p || !*p || *p != '<') return 0;
-    VexaNode* node = 0;
-    switch (KindAt(p)) {
-        case DECLARATION:
-            node = new VexaDeclaration();
-            break;
-        case ELEMENT:
-            node = new VexaElement("");
-            break;
-        case COMMENT:
-            node = new VexaComment();
-            break;
-        default:
-            node = new VexaUnknown();
-            break;
-    }
-    if (!node) {
-        Report(GetDocument(), VEXA_ERROR_OUT_OF_MEMORY, 0, 0);
-        return 0;
-    }
+    VexaNode* node = Create(KindAt(p), 0);
     node->parent = this;
     return node;
 }
@@ -1279,7 +1261,6 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
     // that opens becomes the current one, and its closing tag returns to its
     // parent. The nesting count follows along.
     VexaElement* current = this;
-    const int outer = data->depth;
     for (;;) {
         if (!*p) {
             if (current == this) return p;
@@ -1323,7 +1304,6 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
         }
         p = SkipWhiteSpace(p);
         if (!p) {
-            data->depth = outer;
             Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
             return 0;
         }
