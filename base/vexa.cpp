@@ -200,18 +200,19 @@ public:
     }
     void Put(const char* s) { Put(s, std::strlen(s)); }
     void Put(const std::string& s) { Put(s.data(), s.size()); }
+    void Put(const impl::Chars& s) { Put(s.c_str(), s.size()); }
     void Put(char c) {
         if (used == kChunk) Flush();
         buffer[used++] = c;
     }
-    void PutEscaped(const std::string& s) { PutEscaped(s.data(), s.size(), kinds, encoding); }
+    void PutEscaped(const impl::Chars& s) { PutEscaped(s.c_str(), s.size(), kinds, encoding); }
     void PutEscaped(const char* s) { PutEscaped(s, std::strlen(s), kinds, encoding); }
     // A name is never written with references, which a name may not hold:
     // its bytes beyond ASCII stay as they are in every encoding.
     void PutName(const char* s) { PutEscaped(s, std::strlen(s), kEscapeKeepBytes.kind, VEXA_ENCODING_UTF8); }
     // The text of a comment: escaped by the classic rules, which read
     // references in comments; otherwise as written, as other readers take it.
-    void PutComment(const std::string& s) {
+    void PutComment(const impl::Chars& s) {
         if (encoding == VEXA_ENCODING_LEGACY) {
             PutEscaped(s);
         } else {
@@ -363,7 +364,7 @@ void Walk(const VexaNode& root, int depth, Writer& w) {
 
 void WriteEndTag(const VexaElement& element, Writer& w) {
     w.Put("</", 2);
-    w.Put(element.ValueStr());
+    w.Put(impl::Access::Value(element));
     w.Put('>');
 }
 
@@ -374,7 +375,7 @@ void WriteLeaf(const VexaNode& node, Writer& w, bool compact) {
         case VexaNode::COMMENT:
             w.Put("<!--", 4);
             if (compact) {
-                w.PutComment(node.ValueStr());
+                w.PutComment(impl::Access::Value(node));
             } else {
                 w.Put(node.Value());
             }
@@ -386,7 +387,7 @@ void WriteLeaf(const VexaNode& node, Writer& w, bool compact) {
             w.Put('>');
             break;
         case VexaNode::TEXT:
-            w.PutEscaped(node.ValueStr());
+            w.PutEscaped(impl::Access::Value(node));
             break;
         case VexaNode::DECLARATION:
             WriteDeclaration(static_cast<const VexaDeclaration&>(node), w, compact);
@@ -404,7 +405,7 @@ struct Indented {
                 const VexaElement& element = static_cast<const VexaElement&>(node);
                 w.Indent(depth);
                 w.Put('<');
-                w.Put(element.ValueStr());
+                w.Put(impl::Access::Value(element));
                 WriteAttributes(element, w);
                 const VexaNode* first = element.FirstChild();
                 if (!first) {
@@ -413,7 +414,7 @@ struct Indented {
                 }
                 w.Put('>');
                 if (first == element.LastChild() && first->Type() == VexaNode::TEXT) {
-                    w.PutEscaped(first->ValueStr());  // a lone text stays on the element's line
+                    w.PutEscaped(impl::Access::Value(*first));  // a lone text stays on the element's line
                     WriteEndTag(element, w);
                     return false;
                 }
@@ -451,7 +452,7 @@ struct Compact {
             case VexaNode::ELEMENT: {
                 const VexaElement& element = static_cast<const VexaElement&>(node);
                 w.Put('<');
-                w.Put(element.ValueStr());
+                w.Put(impl::Access::Value(element));
                 WriteAttributes(element, w);
                 if (!element.FirstChild()) {
                     w.Put(" />", 3);
@@ -481,10 +482,9 @@ void PrintNode(const VexaNode& node, int depth, Writer& w) { Walk<Indented>(node
 void StreamNode(const VexaNode& node, Writer& w) { Walk<Compact>(node, 0, w); }
 
 // Whether the stored value equals v byte for byte.
-bool ValueIs(const VexaNode* node, const char* v) {
-    const std::string& value = node->ValueStr();
+bool ValueIs(const impl::Chars& value, const char* v) {
     const size_t length = std::strlen(v);
-    return value.size() == length && std::memcmp(value.data(), v, length) == 0;
+    return value.size() == length && std::memcmp(value.c_str(), v, length) == 0;
 }
 
 // Reads a decimal integer as "%d" would: leading white space, a sign, digits.
@@ -624,6 +624,42 @@ void VexaBase::PutString(const std::string& str, std::ostream* stream) {
     *stream << escaped;
 }
 
+// ------------------------------------------------------------------- Chars
+
+namespace impl {
+
+void Chars::Assign(const char* s, size_t n) {
+    char* copy = new char[n + 1];
+    std::memcpy(copy, s, n);
+    copy[n] = 0;
+    Adopt(copy, n, false);
+}
+
+void Chars::Adopt(char* place, size_t n, bool inMemory) {
+    // What the document's memory holds stays there until it goes in bulk.
+    if (text && !(bits & kInMemory)) delete[] text;
+    text = place;
+    bits = n | (inMemory ? kInMemory : 0);
+}
+
+void Chars::Drop(VexaMemory* memory) {
+    if (!text) return;
+    if (!(bits & kInMemory)) {
+        delete[] text;
+    } else if (memory) {
+        memory->Give(text, size() + 1);
+    }
+    text = 0;
+    bits = 0;
+}
+
+void Chars::Swap(Chars& other) {
+    std::swap(text, other.text);
+    std::swap(bits, other.bits);
+}
+
+}  // namespace impl
+
 // ---------------------------------------------------------------- VexaNode
 
 VexaNode::VexaNode(NodeType nodeType)
@@ -635,6 +671,10 @@ VexaMemory* VexaNode::MemoryOf() const {
     const VexaDocument* doc = GetDocument();
     return doc ? doc->memory : 0;
 }
+
+void VexaNode::SetValue(const char* v) { value.Assign(v, std::strlen(v)); }
+
+void VexaNode::SetValue(const std::string& v) { value.Assign(v.data(), v.size()); }
 
 void VexaNode::DeleteChildren() {
     if (firstChild) DeleteChildren(MemoryOf());
@@ -688,6 +728,7 @@ T* Make(VexaMemory* memory, Args... args) {
 void VexaNode::Destroy(VexaNode* node, VexaMemory* memory) {
     node->DeleteChildren(memory);
     if (node->type == ELEMENT) static_cast<VexaElement*>(node)->ClearAttributes(memory);
+    node->value.Drop(memory);
     if (!node->pooled) {
         delete node;
         return;
@@ -876,28 +917,28 @@ bool VexaNode::RemoveChild(VexaNode* removeThis) {
 
 VexaNode* VexaNode::FirstChild(const char* v) const {
     for (VexaNode* node = firstChild; node; node = node->next) {
-        if (ValueIs(node, v)) return node;
+        if (ValueIs(node->value, v)) return node;
     }
     return 0;
 }
 
 VexaNode* VexaNode::LastChild(const char* v) const {
     for (VexaNode* node = lastChild; node; node = node->prev) {
-        if (ValueIs(node, v)) return node;
+        if (ValueIs(node->value, v)) return node;
     }
     return 0;
 }
 
 VexaNode* VexaNode::NextSibling(const char* v) const {
     for (VexaNode* node = next; node; node = node->next) {
-        if (ValueIs(node, v)) return node;
+        if (ValueIs(node->value, v)) return node;
     }
     return 0;
 }
 
 VexaNode* VexaNode::PreviousSibling(const char* v) const {
     for (VexaNode* node = prev; node; node = node->prev) {
-        if (ValueIs(node, v)) return node;
+        if (ValueIs(node->value, v)) return node;
     }
     return 0;
 }
@@ -979,9 +1020,14 @@ VexaDeclaration* VexaNode::ToDeclaration() const {
 VexaAttribute::VexaAttribute() : document(0), prev(0), next(0), pooled(false) {}
 
 VexaAttribute::VexaAttribute(const char* attributeName, const char* attributeValue)
-    : document(0), name(attributeName), value(attributeValue), prev(0), next(0), pooled(false) {}
+    : document(0), prev(0), next(0), pooled(false) {
+    name.Assign(attributeName, std::strlen(attributeName));
+    value.Assign(attributeValue, std::strlen(attributeValue));
+}
 
 VexaAttribute::~VexaAttribute() {}
+
+void VexaAttribute::SetValue(const char* v) { value.Assign(v, std::strlen(v)); }
 
 VexaAttribute* VexaAttribute::Next() const { return next; }
 
@@ -1021,21 +1067,20 @@ int VexaAttribute::QueryDoubleValue(double* out) const {
 void VexaAttribute::SetIntValue(int v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%d", v);
-    value = buf;
+    SetValue(buf);
 }
 
 void VexaAttribute::SetDoubleValue(double v) {
     char buf[64];
     const int needed = std::snprintf(buf, sizeof buf, "%lf", v);
     if (needed >= 0 && static_cast<size_t>(needed) < sizeof buf) {
-        value = buf;
+        SetValue(buf);
         return;
     }
     // Large numbers in fixed notation run to hundreds of digits.
     std::string text(static_cast<size_t>(needed) + 1, '\0');
     std::snprintf(&text[0], text.size(), "%lf", v);
-    text.resize(static_cast<size_t>(needed));
-    value.swap(text);
+    value.Assign(text.data(), static_cast<size_t>(needed));
 }
 
 void VexaAttribute::Print(FILE* file, int) const {
@@ -1108,7 +1153,7 @@ VexaAttribute* VexaAttributeSet::Last() const { return first ? first->prev : 0; 
 VexaAttribute* VexaAttributeSet::Find(const char* name) const {
     const size_t length = std::strlen(name);
     for (VexaAttribute* node = first; node; node = node->next) {
-        if (node->name.size() == length && std::memcmp(node->name.data(), name, length) == 0) return node;
+        if (node->name.size() == length && std::memcmp(node->name.c_str(), name, length) == 0) return node;
     }
     return 0;
 }
@@ -1116,7 +1161,7 @@ VexaAttribute* VexaAttributeSet::Find(const char* name) const {
 // ------------------------------------------------------------- VexaElement
 
 VexaElement::VexaElement(const char* name) : VexaNode(ELEMENT) {
-    if (*name) value = name;  // the parser names its elements later
+    if (*name) SetValue(name);  // the parser names its elements later
 }
 
 VexaElement::~VexaElement() { ClearAttributes(); }
@@ -1139,6 +1184,8 @@ void VexaElement::DestroyAttribute(VexaAttribute* attribute, VexaMemory* memory)
         delete attribute;
         return;
     }
+    attribute->name.Drop(memory);
+    attribute->value.Drop(memory);
     attribute->~VexaAttribute();
     VEXA_ASSERT(memory);
     if (memory) memory->Give(attribute, sizeof(VexaAttribute));
@@ -1181,10 +1228,12 @@ void VexaElement::SetAttribute(const char* name, const char* v) {
         return;
     }
     // A parsed element keeps its attributes in its document's memory.
-    std::string newName(name), newValue(v);  // copied first: nothing to undo if it fails
+    impl::Chars newName, newValue;  // copied first: nothing to undo if it fails
+    newName.Assign(name, std::strlen(name));
+    newValue.Assign(v, std::strlen(v));
     VexaAttribute* attribute = CreateAttribute(MemoryOf());
-    attribute->name.swap(newName);
-    attribute->value.swap(newValue);
+    attribute->name.Swap(newName);
+    attribute->value.Swap(newValue);
     attributeSet.Append(attribute);
 }
 
@@ -1234,13 +1283,14 @@ void VexaComment::Print(FILE* file, int depth) const { PrintIndented(file, *this
 void VexaComment::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
 VexaText::VexaText(const char* text) : VexaNode(TEXT) {
-    if (*text) value = text;  // the parser fills its text nodes later
+    if (*text) SetValue(text);  // the parser fills its text nodes later
 }
 VexaText::~VexaText() {}
 
 bool VexaText::Blank() const {
+    const char* const text = value.c_str();
     for (size_t i = 0; i < value.size(); ++i) {
-        if (!impl::IsSpaceByte(value[i])) return false;
+        if (!impl::IsSpaceByte(text[i])) return false;
     }
     return true;
 }
@@ -1305,7 +1355,7 @@ VexaDocument::VexaDocument(const char* name)
       parsedEncoding(VEXA_ENCODING_DETECT),
       fileForm(impl::kFormPlain),
       memory(0) {
-    value = name;
+    SetValue(name);
 }
 
 void VexaDocument::SetTextEncoding(int encoding) {
@@ -1364,7 +1414,7 @@ bool VexaDocument::LoadFile(const char* filename) {
     const std::string name(filename);  // filename may point into value
     Clear();
     location.Clear();
-    value = name;
+    SetValue(name);
     fileForm = impl::kFormPlain;
     // A failed open must report itself, not an error left from before.
     ClearError();
@@ -1414,7 +1464,7 @@ bool VexaDocument::LoadFile(const char* filename) {
 }
 
 bool VexaDocument::LoadFile() {
-    StringToBuffer name(value);
+    StringToBuffer name(ValueStr());
     if (!name.buffer) return false;
     return LoadFile(name.buffer);
 }
@@ -1428,7 +1478,7 @@ bool VexaDocument::SaveFile(const char* filename, const VexaPrintOptions& option
 }
 
 bool VexaDocument::SaveFile() const {
-    StringToBuffer name(value);
+    StringToBuffer name(ValueStr());
     if (!name.buffer) return false;
     return SaveFile(name.buffer);
 }

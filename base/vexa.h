@@ -102,6 +102,41 @@ struct VexaPrintOptions {
     const char* lineBreak;
 };
 
+namespace impl {
+
+struct Access;  // the library's own way in to what nodes hold
+
+/// The text a node or attribute holds, zero-terminated (not for direct use:
+/// the classes' own accessors give it). It lives on the heap or, for what a
+/// document's parse made, in that document's memory, which frees it in bulk.
+class Chars {
+public:
+    Chars() : text(0), bits(0) {}
+    ~Chars() {
+        if (text && !(bits & kInMemory)) delete[] text;
+    }
+    const char* c_str() const { return text ? text : ""; }
+    size_t size() const { return bits & ~kInMemory; }
+    bool empty() const { return size() == 0; }
+
+    /// A heap copy of s[0, n); the old text goes only once the copy exists.
+    void Assign(const char* s, size_t n);
+    /// Takes place[0, n] (zero-terminated), from memory or from new[].
+    void Adopt(char* place, size_t n, bool inMemory);
+    /// Back to empty, giving the text back to memory or to the heap.
+    void Drop(VexaMemory* memory);
+    void Swap(Chars& other);
+
+private:
+    Chars(const Chars&);
+    Chars& operator=(const Chars&);
+    static const size_t kInMemory = ~(~static_cast<size_t>(0) >> 1);  // the top bit
+    char* text;                                                       // null while empty
+    size_t bits;                                                      // the length, and kInMemory
+};
+
+}  // namespace impl
+
 /// Root of everything that parses and writes itself: nodes and attributes.
 /// Neither nodes nor attributes copy by value; Clone() makes deep copies.
 class VEXA_API VexaBase {
@@ -199,6 +234,7 @@ private:
 class VEXA_API VexaNode : public VexaBase {
     friend class VexaDocument;
     friend class VexaElement;
+    friend struct impl::Access;
 
 public:
     /// The kind of a node, as Type() reports it.
@@ -212,12 +248,12 @@ public:
     /// The value: a document's file name, an element's tag name, the text of
     /// a text, comment or unknown node. Never null.
     const char* Value() const { return value.c_str(); }
-    /// The value as a string.
-    const std::string& ValueStr() const { return value; }
+    /// A copy of the value as a string.
+    std::string ValueStr() const { return std::string(value.c_str(), value.size()); }
     /// Replaces the value with a copy of v (not null).
-    void SetValue(const char* v) { value = v; }
+    void SetValue(const char* v);
     /// Replaces the value with a copy of v.
-    void SetValue(const std::string& v) { value = v; }
+    void SetValue(const std::string& v);
 
     /// The node's kind.
     virtual int Type() const;
@@ -333,7 +369,7 @@ protected:
     bool pooled;  // made in its document's memory, not on the heap
     VexaNode* firstChild;
     VexaNode* lastChild;
-    std::string value;
+    impl::Chars value;
     VexaNode* prev;
     VexaNode* next;
     void* clientData;
@@ -343,6 +379,7 @@ protected:
 class VEXA_API VexaAttribute : public VexaBase {
     friend class VexaAttributeSet;
     friend class VexaElement;
+    friend struct impl::Access;
 
 public:
     /// An attribute with empty name and value.
@@ -356,7 +393,7 @@ public:
     /// The value as text; never null.
     const char* Value() const { return value.c_str(); }
     /// Replaces the value with a copy of v.
-    void SetValue(const char* v) { value = v; }
+    void SetValue(const char* v);
     /// Sets the document that receives this attribute's parse errors.
     void SetDocument(VexaDocument* doc) { document = doc; }
 
@@ -387,8 +424,8 @@ public:
 
 private:
     VexaDocument* document;
-    std::string name;
-    std::string value;
+    impl::Chars name;
+    impl::Chars value;
     VexaAttribute* prev;
     VexaAttribute* next;
     bool pooled;  // made in its document's memory, not on the heap
@@ -565,6 +602,7 @@ class VEXA_API VexaParsingData {
     friend class VexaDocument;
     friend class VexaText;
     friend class VexaComment;
+    friend class VexaUnknown;
     friend class VexaAttribute;
 
 public:

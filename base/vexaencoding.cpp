@@ -102,8 +102,7 @@ int EncodingForName(const char* name) {
     return NameIn(name, utf8) ? VEXA_ENCODING_UTF8 : VEXA_ENCODING_RAW;
 }
 
-void AppendUtf8(unsigned long cp, std::string* text) {
-    char bytes[4];
+size_t EncodeUtf8(unsigned long cp, char* bytes) {
     size_t n;
     if (cp < 0x80) {
         bytes[0] = static_cast<char>(cp);
@@ -124,7 +123,12 @@ void AppendUtf8(unsigned long cp, std::string* text) {
         bytes[3] = static_cast<char>(0x80 | (cp & 0x3F));
         n = 4;
     }
-    text->append(bytes, n);
+    return n;
+}
+
+void AppendUtf8(unsigned long cp, std::string* text) {
+    char bytes[4];
+    text->append(bytes, EncodeUtf8(cp, bytes));
 }
 
 bool Utf16ToUtf8(const char* text, size_t length, bool bigEndian, std::string* out) {

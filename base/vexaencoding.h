@@ -13,6 +13,10 @@ namespace impl {
 // (no name, Latin-1 or ASCII, letter case ignored) or RAW (any other).
 int EncodingForName(const char* name);
 
+// Writes the UTF-8 bytes of the code point cp (at most 0x10FFFF) to bytes;
+// returns how many (1 to 4).
+size_t EncodeUtf8(unsigned long cp, char* bytes);
+
 // Appends the UTF-8 bytes of the code point cp (at most 0x10FFFF).
 void AppendUtf8(unsigned long cp, std::string* text);
 

@@ -12,6 +12,13 @@ namespace impl {
 // Prints "file:line: failed assertion `text'" to standard error and aborts.
 [[noreturn]] void AssertFail(const char* file, unsigned line, const char* text);
 
+// What nodes and attributes hold, for the library's own code.
+struct Access {
+    static const Chars& Value(const VexaNode& node) { return node.value; }
+    static const Chars& Name(const VexaAttribute& attribute) { return attribute.name; }
+    static const Chars& Value(const VexaAttribute& attribute) { return attribute.value; }
+};
+
 // Nesting limit of a parse or stream read that has no document to ask.
 const int kDefaultMaxDepth = 1000;
 

@@ -32,7 +32,16 @@ public:
         cursor += size;
         return place;
     }
-    // Gives back what Allocate(size) returned.
+    // Room for size bytes at the end of the current block, for text whose
+    // length is known only once it is read; Commit(used) then keeps the
+    // first used bytes of it. Nothing else may be allocated in between.
+    char* Reserve(size_t size) {
+        size = Round(size);
+        if (static_cast<size_t>(end - cursor) < size) Grow(size);
+        return cursor;
+    }
+    void Commit(size_t used) { cursor += Round(used); }
+    // Gives back what Allocate(size) returned, or what Commit(size) kept.
     void Give(void* place, size_t size) {
         size = Round(size);
         if (size / kGrain >= kLists) return;  // nothing this large is made

@@ -224,33 +224,54 @@ bool IsXmlChar(unsigned long cp) {
     return cp != 0 && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF) && cp != 0xFFFE && cp != 0xFFFF;
 }
 
+// Where decoded text goes: the end of a string, or a buffer the caller made
+// large enough. Decoding never lengthens text: a reference is longer than
+// what it stands for, and condensed white space is shorter than it was.
+struct StringOut {
+    std::string* text;
+    void Put(char c) { text->push_back(c); }
+    void Put(const char* s, size_t n) { text->append(s, n); }
+};
+
+struct BufferOut {
+    char* at;
+    void Put(char c) { *at++ = c; }
+    void Put(const char* s, size_t n) {
+        std::memcpy(at, s, n);
+        at += n;
+    }
+};
+
 // Decodes the reference at the '&' at p by the rules of the encoding and
-// appends what it stands for; returns the position after it. What is not a
-// reference the encoding decodes stays literal: the '&' is appended and the
+// puts what it stands for; returns the position after it. What is not a
+// reference the encoding decodes stays literal: the '&' is put and the
 // rest is read as text.
-const char* AppendReference(const char* p, int encoding, std::string* text) {
+template <class Out>
+const char* AppendReference(const char* p, int encoding, Out& out) {
     if (encoding != VEXA_ENCODING_LEGACY && p[1] == '#') {
         unsigned long cp = 0;
         const char* after = ReadNumericReference(p, &cp);
         if (after && IsXmlChar(cp) && (encoding == VEXA_ENCODING_UTF8 || cp < 0x80)) {
-            impl::AppendUtf8(cp, text);
+            char bytes[4];
+            out.Put(bytes, impl::EncodeUtf8(cp, bytes));
             return after;
         }
-        text->push_back('&');
+        out.Put('&');
         return p + 1;
     }
     char c;
     p = VexaBase::GetEntity(p, &c);
-    text->push_back(c);
+    out.Put(c);
     return p;
 }
 
 // Whether the text at p is the closing tag "</name>", letter case ignored,
 // with white space allowed before its '>'.
-size_t ClosingTagLength(const char* p, const std::string& name) {
+size_t ClosingTagLength(const char* p, const impl::Chars& chars) {
     if (p[0] != '<' || p[1] != '/') return 0;
     const char* q = p + 2;
-    for (size_t i = 0; i < name.size(); ++i, ++q) {
+    const char* const name = chars.c_str();
+    for (size_t i = 0; i < chars.size(); ++i, ++q) {
         // Names hold no zero byte, so an exact match is never the end.
         if (*q != name[i] && (!*q || FoldCase(*q) != FoldCase(name[i]))) return 0;
     }
@@ -414,9 +435,9 @@ inline const char* SkipCondensed(const char* p, const char* run, const char* lim
     return p;
 }
 
-const char* ScanText(const char* p, const char* limit, int encoding, bool normalize, std::string* text,
-                     bool trimWhiteSpace, const char* endTag, bool exactCase) {
-    text->clear();
+template <class Out>
+const char* ScanText(const char* p, const char* limit, int encoding, bool normalize, Out& text, bool trimWhiteSpace,
+                     const char* endTag, bool exactCase) {
     const bool condense = trimWhiteSpace && condenseWhiteSpaceFlag;
     if (condense) {
         p = VexaBase::SkipWhiteSpace(p);
@@ -439,23 +460,23 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
             for (;;) {
                 const char* run = p;
                 p = SkipVerbatim<true>(p, limit, controls, endLower);
-                if (p != run) text->append(run, static_cast<size_t>(p - run));
+                if (p != run) text.Put(run, static_cast<size_t>(p - run));
                 if (!*p) return 0;
                 if (*p == endLower) return p + 1;
                 if (*p == '&') {
                     p = AppendReference(p, encoding, text);
                 } else if (*p == '\t' || *p == '\n' || *p == '\r') {
-                    text->push_back(' ');
+                    text.Put(' ');
                     p += (*p == '\r' && p[1] == '\n') ? 2 : 1;
                 } else {
-                    text->push_back(*p++);  // another byte that stopped the scan
+                    text.Put(*p++);  // another byte that stopped the scan
                 }
             }
         }
         for (;;) {
             const char* run = p;
             p = SkipVerbatim<false>(p, limit, stops, endLower);
-            if (p != run) text->append(run, static_cast<size_t>(p - run));
+            if (p != run) text.Put(run, static_cast<size_t>(p - run));
             if (!*p) return 0;
             if (*p != '&') return p + 1;
             p = AppendReference(p, encoding, text);
@@ -483,10 +504,10 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
         }
         if (p != run) {
             if (pending) {
-                text->push_back(' ');
+                text.Put(' ');
                 pending = false;
             }
-            text->append(run, static_cast<size_t>(p - run));
+            text.Put(run, static_cast<size_t>(p - run));
         }
         if (!*p) return 0;
         if (endLength == 1 && !exactCase ? (*p == endLower || *p == endUpper)
@@ -499,16 +520,64 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
             continue;
         }
         if (pending) {
-            text->push_back(' ');
+            text.Put(' ');
             pending = false;
         }
         if (*p == '&') {
             p = AppendReference(p, encoding, text);
         } else {
-            text->push_back(*p);
+            text.Put(*p);
             ++p;
         }
     }
+}
+
+// Stores a copy of s[0, n) in *chars, in memory or on the heap.
+void CopyInto(impl::Chars* chars, VexaMemory* memory, const char* s, size_t n) {
+    if (!memory) {
+        chars->Assign(s, n);
+        return;
+    }
+    char* place = memory->Reserve(n + 1);
+    std::memcpy(place, s, n);
+    place[n] = 0;
+    memory->Commit(n + 1);
+    chars->Adopt(place, n, true);
+}
+
+// Reads decoded text into *chars, as ScanText reads it; the text ends at
+// the first delimiter (a single character) or at the end of the text, which
+// bounds what it decodes to. start is where a run of plain bytes, already
+// known to need no decoding, ends: it is copied as it is.
+const char* ScanInto(impl::Chars* chars, VexaMemory* memory, const char* p, const char* start, const char* limit,
+                     int encoding, bool normalize, bool trimWhiteSpace, const char* endTag) {
+    const char delim = endTag[0];
+    const char* stop = limit ? static_cast<const char*>(std::memchr(start, delim, static_cast<size_t>(limit - start)))
+                             : std::strchr(start, delim);
+    if (!stop) stop = limit ? limit : start + std::strlen(start);
+    const size_t room = static_cast<size_t>(stop - p) + 1;
+    char* const place = memory ? memory->Reserve(room) : new char[room];
+    BufferOut out = {place};
+    out.Put(p, static_cast<size_t>(start - p));
+    const char* const after = ScanText(start, limit, encoding, normalize, out, trimWhiteSpace, endTag, false);
+    const size_t n = static_cast<size_t>(out.at - place);
+    place[n] = 0;
+    if (memory) memory->Commit(n + 1);
+    chars->Adopt(place, n, memory != 0);
+    return after;
+}
+
+// Reads the name at p into *chars; null when no name starts there.
+const char* ReadNameInto(const char* p, VexaMemory* memory, impl::Chars* chars) {
+    if (!IsNameStart(*p)) {  // the end of the text included
+        chars->Drop(memory);
+        return 0;
+    }
+    const char* q = p + 1;
+    const unsigned char* const t = kNameBytes.table;
+    while (t[static_cast<unsigned char>(*q)]) ++q;
+    CopyInto(chars, memory, p, static_cast<size_t>(q - p));
+    return q;
 }
 
 // Puts the parse's nesting count back as it was when one element's parse
@@ -536,27 +605,28 @@ public:
     // from run to run: names made to collide for one run do not for the next.
     NameIndex() : count(0), mask(0), last(0), seed(reinterpret_cast<std::uintptr_t>(this) * kMul) {}
 
-    bool Contains(const VexaAttribute* first, const std::string& name) {
+    bool Contains(const VexaAttribute* first, const impl::Chars& chars) {
+        const char* const name = chars.c_str();
+        const size_t length = chars.size();
         if (slots.empty()) {
             size_t n = 0;
             for (const VexaAttribute* a = first; a; a = a->Next()) {
-                const char* other = a->Name();  // most names differ in their first byte
-                if (other[0] == name[0] && std::strcmp(other, name.c_str()) == 0) return true;
+                const impl::Chars& other = impl::Access::Name(*a);
+                if (other.size() == length && std::memcmp(other.c_str(), name, length) == 0) return true;
                 ++n;
             }
             if (n < kDirect) return false;
             Rehash(n * 4);
             for (const VexaAttribute* a = first; a; a = a->Next()) {
-                Insert(Slot{Hash(a->Name(), std::strlen(a->Name())), a});
+                const impl::Chars& other = impl::Access::Name(*a);
+                Insert(Slot{Hash(other.c_str(), other.size()), a});
             }
         }
-        last = Hash(name.data(), name.size());
+        last = Hash(name, length);
         for (size_t i = static_cast<size_t>(last) & mask;; i = (i + 1) & mask) {
             const Slot& slot = slots[i];
             if (!slot.attribute) return false;
-            if (slot.hash == last && std::strncmp(slot.attribute->Name(), name.c_str(), name.size() + 1) == 0) {
-                return true;
-            }
+            if (slot.hash == last && std::strncmp(slot.attribute->Name(), name, length + 1) == 0) return true;
         }
     }
 
@@ -910,7 +980,9 @@ const char* VexaBase::GetEntity(const char* p, char* value) {
 
 const char* VexaBase::ReadText(const char* p, std::string* text, bool trimWhiteSpace, const char* endTag,
                                bool exactCase) {
-    return ScanText(p, 0, VEXA_ENCODING_LEGACY, false, text, trimWhiteSpace, endTag, exactCase);
+    text->clear();
+    StringOut out = {text};
+    return ScanText(p, 0, VEXA_ENCODING_LEGACY, false, out, trimWhiteSpace, endTag, exactCase);
 }
 
 // ---------------------------------------------------------- locations
@@ -1020,31 +1092,52 @@ VexaNode* VexaNode::Identify(const char* p) {
 // ------------------------------------------------------------ leaf parsers
 
 const char* VexaText::Parse(const char* p, VexaParsingData* data) {
-    value.clear();
+    // A node made in its document's memory keeps its text there.
+    VexaMemory* const memory = pooled && data ? data->memory : 0;
+    value.Drop(memory);
     StampNode(data, p, &location);
-    const char* end = data ? ScanText(p, data->end, data->encoding, false, &value, true, "<", false)
-                           : ScanText(p, 0, VEXA_ENCODING_LEGACY, false, &value, true, "<", false);
+    const char* const limit = data ? data->end : 0;
+    const int encoding = data ? data->encoding : VEXA_ENCODING_LEGACY;
+    const bool condense = condenseWhiteSpaceFlag;
+    if (condense) p = SkipWhiteSpace(p);
+    if (!p) return 0;
+    // Mostly the text runs straight to the next tag, with nothing to decode
+    // and no white space to condense: one scan finds it, one copy keeps it.
+    const unsigned char* const stops = kStops.table[condense ? 1 : 0];
+    const char* const plain =
+        condense ? SkipCondensed(p, p, limit, stops, '<') : SkipVerbatim<false>(p, limit, stops, '<');
+    if (*plain == '<') {
+        CopyInto(&value, memory, p, static_cast<size_t>(plain - p));
+        return plain;
+    }
+    const char* const end = ScanInto(&value, memory, p, p, limit, encoding, false, true, "<");
     return end ? end - 1 : 0;
 }
 
 const char* VexaComment::Parse(const char* p, VexaParsingData* data) {
     VexaDocument* doc = DocumentOf(this, data);
-    value.clear();
+    VexaMemory* const memory = pooled && data ? data->memory : 0;
+    value.Drop(memory);
     p = SkipWhiteSpace(p);
     StampNode(data, p, &location);
     if (!StringEqual(p, "<!--", false)) {
         Report(doc, VEXA_ERROR_COMMENT, p, data);
         return 0;
     }
-    if (!data || data->encoding == VEXA_ENCODING_LEGACY) return ReadText(p + 4, &value, false, "-->", false);
+    if (!data || data->encoding == VEXA_ENCODING_LEGACY) {
+        std::string text;
+        const char* const after = ReadText(p + 4, &text, false, "-->", false);
+        CopyInto(&value, memory, text.data(), text.size());
+        return after;
+    }
     // A comment holds no references: other readers take it as written.
     const char* const start = p + 4;
     const char* const close = std::strstr(start, "-->");
     if (!close) {
-        value.assign(start);
+        CopyInto(&value, memory, start, std::strlen(start));
         return 0;
     }
-    value.assign(start, static_cast<size_t>(close - start));
+    CopyInto(&value, memory, start, static_cast<size_t>(close - start));
     return close + 3;
 }
 
@@ -1056,17 +1149,17 @@ const char* VexaUnknown::Parse(const char* p, VexaParsingData* data) {
         Report(doc, VEXA_ERROR_UNKNOWN, p, data);
         return 0;
     }
-    value.clear();
+    VexaMemory* const memory = pooled && data ? data->memory : 0;
     impl::UnknownScanner scanner;
     scanner.Feed(*p);
     const char* start = ++p;
     for (; *p; ++p) {
         if (scanner.Feed(*p)) {
-            value.assign(start, static_cast<size_t>(p - start));
+            CopyInto(&value, memory, start, static_cast<size_t>(p - start));
             return p + 1;
         }
     }
-    value.assign(start, static_cast<size_t>(p - start));
+    CopyInto(&value, memory, start, static_cast<size_t>(p - start));
     return p;
 }
 
@@ -1109,8 +1202,10 @@ const char* VexaAttribute::Parse(const char* p, VexaParsingData* data) {
     p = SkipWhiteSpace(p);
     if (!p || !*p) return 0;
     StampNode(data, p, &location);
+    // An attribute made in its document's memory keeps its text there.
+    VexaMemory* const memory = pooled && data ? data->memory : 0;
     const char* const nameStart = p;
-    p = ReadName(p, &name);
+    p = ReadNameInto(p, memory, &name);
     if (!p || !*p) {
         Report(document, VEXA_ERROR_ATTRIBUTES, nameStart, data);
         return 0;
@@ -1131,12 +1226,21 @@ const char* VexaAttribute::Parse(const char* p, VexaParsingData* data) {
     }
     if (*p == '\'' || *p == '"') {
         const char end[2] = {*p, 0};
-        return data ? ScanText(p + 1, data->end, data->encoding, true, &value, false, end, false)
-                    : ScanText(p + 1, 0, VEXA_ENCODING_LEGACY, false, &value, false, end, false);
+        ++p;
+        if (!data) return ScanInto(&value, memory, p, p, 0, VEXA_ENCODING_LEGACY, false, false, end);
+        // Mostly a value holds nothing to decode or normalize: one scan finds
+        // its end, one copy keeps it.
+        const unsigned char* const controls = kStops.normalizing[end[0] == '"' ? 1 : 2];
+        const char* const plain = SkipVerbatim<true>(p, data->end, controls, end[0]);
+        if (*plain == end[0]) {
+            CopyInto(&value, memory, p, static_cast<size_t>(plain - p));
+            return plain + 1;
+        }
+        return ScanInto(&value, memory, p, plain, data->end, data->encoding, true, false, end);
     }
     const char* start = p;
     while (*p && !IsSpaceByte(*p) && *p != '/' && *p != '>') ++p;
-    value.assign(start, static_cast<size_t>(p - start));
+    CopyInto(&value, memory, start, static_cast<size_t>(p - start));
     return p;
 }
 
@@ -1188,7 +1292,7 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
         Report(doc, VEXA_ERROR_ELEMENT_NAME, 0, 0);
         return 0;
     }
-    p = ReadName(nameStart, &value);
+    p = ReadNameInto(nameStart, pooled ? data->memory : 0, &value);
     if (!p || !*p) {
         Report(doc, VEXA_ERROR_ELEMENT_NAME, nameStart, data);
         return 0;
@@ -1236,7 +1340,7 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
         if (names.Contains(attributeSet.First(), added->name)) {
             // A repeated name: the first keeps its place and takes the later
             // value, and the parse fails rather than stop silently.
-            attributeSet.Find(added->Name())->value.swap(added->value);
+            attributeSet.Find(added->Name())->value.Swap(added->value);
             Report(doc, VEXA_ERROR_ATTRIBUTES, attributeStart, data);
             return 0;
         }
