@@ -635,24 +635,6 @@ void Chars::Assign(const char* s, size_t n) {
     Adopt(copy, n, false);
 }
 
-void Chars::Adopt(char* place, size_t n, bool inMemory) {
-    // What the document's memory holds stays there until it goes in bulk.
-    if (text && !(bits & kInMemory)) delete[] text;
-    text = place;
-    bits = n | (inMemory ? kInMemory : 0);
-}
-
-void Chars::Drop(VexaMemory* memory) {
-    if (!text) return;
-    if (!(bits & kInMemory)) {
-        delete[] text;
-    } else if (memory) {
-        memory->Give(text, size() + 1);
-    }
-    text = 0;
-    bits = 0;
-}
-
 void Chars::Swap(Chars& other) {
     std::swap(text, other.text);
     std::swap(bits, other.bits);
@@ -693,6 +675,32 @@ void VexaNode::DeleteChildren(VexaMemory* memory) {
             node->firstChild = node->lastChild = 0;
         }
         Destroy(node, memory);
+        node = following;
+    }
+}
+
+void VexaNode::DiscardChildren() {
+    // The walk of DeleteChildren, without giving each pooled node back.
+    VexaNode* node = firstChild;
+    firstChild = lastChild = 0;
+    while (node) {
+        VexaNode* following = node->next;
+        if (!node->pooled) {
+            // Made with new, and so is all below it.
+            node->parent = 0;
+            delete node;
+            node = following;
+            continue;
+        }
+        if (node->firstChild) {
+            node->lastChild->next = following;
+            following = node->firstChild;
+            node->firstChild = node->lastChild = 0;
+        }
+        node->value.Drop(0);  // frees it only from the heap
+        if (node->type == ELEMENT) static_cast<VexaElement*>(node)->DiscardAttributes();
+        // The other kinds hold nothing more, apart from a declaration's strings.
+        if (node->type == DECLARATION) node->~VexaNode();
         node = following;
     }
 }
@@ -765,11 +773,13 @@ VexaNode* VexaNode::Create(int kind, VexaMemory* memory) {
 }
 
 void VexaNode::Clear() {
-    DeleteChildren();
     // A document's tree held every node of its memory: the blocks can go.
-    if (type == DOCUMENT) {
-        VexaDocument* doc = static_cast<VexaDocument*>(this);
-        if (doc->memory) doc->memory->Release();
+    VexaMemory* const memory = type == DOCUMENT ? static_cast<VexaDocument*>(this)->memory : 0;
+    if (memory) {
+        DiscardChildren();
+        memory->Release();
+    } else {
+        DeleteChildren();
     }
 }
 
@@ -1173,6 +1183,22 @@ void VexaElement::ClearAttributes(VexaMemory* memory) {
     }
 }
 
+void VexaElement::DiscardAttributes() {
+    VexaAttribute* attribute = attributeSet.first;
+    attributeSet.first = 0;
+    while (attribute) {
+        VexaAttribute* const following = attribute->next;
+        if (attribute->pooled) {
+            attribute->name.Drop(0);  // frees them only from the heap
+            attribute->value.Drop(0);
+        } else {
+            attribute->prev = attribute->next = 0;
+            delete attribute;
+        }
+        attribute = following;
+    }
+}
+
 VexaAttribute* VexaElement::CreateAttribute(VexaMemory* memory) {
     VexaAttribute* attribute = Make<VexaAttribute>(memory);
     attribute->pooled = memory != 0;
@@ -1366,7 +1392,11 @@ void VexaDocument::SetTextEncoding(int encoding) {
 int VexaDocument::TextEncoding() const { return textEncoding != VEXA_ENCODING_DETECT ? textEncoding : parsedEncoding; }
 
 VexaDocument::~VexaDocument() {
-    DeleteChildren(memory);
+    if (memory) {
+        DiscardChildren();
+    } else {
+        DeleteChildren(memory);
+    }
     delete memory;
     memory = 0;
 }

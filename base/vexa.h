@@ -354,6 +354,9 @@ protected:
     void DeleteChildren();
     /// As above, with the memory of the document the children belong to.
     void DeleteChildren(VexaMemory* memory);
+    /// Deletes every child of a document whose memory goes right after:
+    /// only what its nodes hold on the heap needs freeing one by one.
+    void DiscardChildren();
     /// Deletes node and its subtree, giving what came from the document's
     /// memory back to it.
     static void Destroy(VexaNode* node, VexaMemory* memory);
@@ -512,6 +515,9 @@ private:
     VexaElement* CopyShallow() const;
     /// Deletes every attribute, giving pooled ones back to memory.
     void ClearAttributes(VexaMemory* memory = 0);
+    /// Deletes every attribute when the memory of the pooled ones goes
+    /// right after (see DiscardChildren).
+    void DiscardAttributes();
     /// A new attribute, from memory (null: the heap).
     static VexaAttribute* CreateAttribute(VexaMemory* memory);
     /// Deletes attribute, giving a pooled one back to memory.

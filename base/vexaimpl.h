@@ -5,12 +5,32 @@
 #include <string>
 
 #include "vexa.h"
+#include "vexamemory.h"
 
 namespace ORMELA {
 namespace impl {
 
 // Prints "file:line: failed assertion `text'" to standard error and aborts.
 [[noreturn]] void AssertFail(const char* file, unsigned line, const char* text);
+
+// Inline: the parse calls them for every name and value.
+inline void Chars::Adopt(char* place, size_t n, bool inMemory) {
+    // What the document's memory holds stays there until it goes in bulk.
+    if (text && !(bits & kInMemory)) delete[] text;
+    text = place;
+    bits = n | (inMemory ? kInMemory : 0);
+}
+
+inline void Chars::Drop(VexaMemory* memory) {
+    if (!text) return;
+    if (!(bits & kInMemory)) {
+        delete[] text;
+    } else if (memory) {
+        memory->Give(text, size() + 1);
+    }
+    text = 0;
+    bits = 0;
+}
 
 // What nodes and attributes hold, for the library's own code.
 struct Access {

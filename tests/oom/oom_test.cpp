@@ -194,3 +194,36 @@ TEST(DocumentMemory, NodesComeFromBlocksTheDocumentOwns) {
     }
     EXPECT_EQ(liveAllocations, before);
 }
+
+// Parsed nodes may come to hold heap memory: a value set later, a node made
+// with new linked below them, attributes and children of a parse that ran
+// outside the document's own. Clearing or destroying the document frees
+// those one by one and the rest with its blocks.
+TEST(DocumentMemory, HeapPartsOfParsedNodesAreFreed) {
+    for (const bool clearFirst : {true, false}) {
+        Arm(-1);
+        const long long before = liveAllocations;
+        {
+            VexaDocument doc;
+            doc.Parse("<?xml version='1.0'?><r a='1'><e b='2'>text</e><!--c--></r>");
+            ASSERT_FALSE(doc.Error());
+            VexaElement* e = doc.FirstChildElement()->FirstChildElement();
+            e->FirstChild()->SetValue("a text long enough for any short-string buffer");
+            e->FirstAttribute()->SetValue("a value long enough for any short-string buffer");
+            doc.FirstChildElement()->LastChild()->SetValue("a comment set after the parse");
+            e->LinkEndChild(new VexaElement("made"))->ToElement()->SetAttribute("x", "1");
+            // Parsed directly into a parsed element: its new parts are heap objects.
+            e->Parse("<renamed c='3' d='4'><f g='5'>tail</f></renamed>", 0);
+            ASSERT_FALSE(doc.Error());
+            EXPECT_STREQ(e->Value(), "renamed");
+            EXPECT_STREQ(e->Attribute("b"), "a value long enough for any short-string buffer");
+            EXPECT_STREQ(e->Attribute("d"), "4");
+            EXPECT_STREQ(e->LastChild()->FirstChild()->Value(), "tail");
+            if (clearFirst) {
+                doc.Clear();
+                EXPECT_EQ(liveAllocations, before + 1) << "cleared: only the document's memory record stays";
+            }
+        }
+        EXPECT_EQ(liveAllocations, before) << (clearFirst ? "cleared, then destroyed" : "destroyed");
+    }
+}
