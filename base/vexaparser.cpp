@@ -127,6 +127,14 @@ bool UnknownScanner::Feed(char c) {
 
 namespace {
 
+// For the few helpers that every name and value passes through, where a
+// call costs more than their work.
+#if defined(__GNUC__)
+#define VEXA_HOT_INLINE inline __attribute__((always_inline))
+#else
+#define VEXA_HOT_INLINE inline
+#endif
+
 using impl::FoldCase;
 using impl::IsAsciiAlpha;
 using impl::IsSpaceByte;
@@ -266,12 +274,24 @@ const char* AppendReference(const char* p, int encoding, Out& out) {
 }
 
 // Whether the text at p is the closing tag "</name>", letter case ignored,
-// with white space allowed before its '>'.
-size_t ClosingTagLength(const char* p, const impl::Chars& chars) {
+// with white space allowed before its '>'. limit, when known, is the end of
+// the text.
+size_t ClosingTagLength(const char* p, const impl::Chars& chars, const char* limit) {
     if (p[0] != '<' || p[1] != '/') return 0;
     const char* q = p + 2;
     const char* const name = chars.c_str();
-    for (size_t i = 0; i < chars.size(); ++i, ++q) {
+    const size_t n = chars.size();
+    size_t i = 0;
+    if (limit && static_cast<size_t>(limit - q) >= n) {
+        // Mostly the name is written exactly: eight bytes at a time.
+        for (; i + 8 <= n; i += 8) {
+            std::uint64_t a, b;
+            std::memcpy(&a, q + i, 8);
+            std::memcpy(&b, name + i, 8);
+            if (a != b) break;
+        }
+    }
+    for (q += i; i < n; ++i, ++q) {
         // Names hold no zero byte, so an exact match is never the end.
         if (*q != name[i] && (!*q || FoldCase(*q) != FoldCase(name[i]))) return 0;
     }
@@ -532,31 +552,45 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
     }
 }
 
-// Stores a copy of s[0, n) in *chars, in memory or on the heap. limit, when
-// known, is the end of the text that s lies in.
-void CopyInto(impl::Chars* chars, VexaMemory* memory, const char* s, size_t n, const char* limit = 0) {
+// Stores a copy of s[0, n) in *chars, in memory or on the heap.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+void CopyAny(impl::Chars* chars, VexaMemory* memory, const char* s, size_t n) {
     if (!memory) {
         chars->Assign(s, n);
         return;
     }
-    char* place;
-#if defined(VEXA_SCAN_SSE2)
-    if (n < 16 && limit && limit - s >= 16) {
-        // Most names and values are short: one sixteen-byte move, which the
-        // text after s and the room reserved both allow, beats a call.
-        place = memory->Reserve(16);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(place), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
-    } else
-#else
-    (void)limit;
-#endif
-    {
-        place = memory->Reserve(n + 1);
-        std::memcpy(place, s, n);
-    }
+    char* const place = memory->Reserve(n + 1);
+    std::memcpy(place, s, n);
     place[n] = 0;
     memory->Commit(n + 1);
     chars->Adopt(place, n, true);
+}
+
+// As CopyAny; limit, when known, is the end of the text that s lies in.
+// Most names and values are short: in memory they take one sixteen-byte
+// move, which the text after s and the room reserved both allow, in line.
+VEXA_HOT_INLINE void CopyInto(impl::Chars* chars, VexaMemory* memory, const char* s, size_t n, const char* limit = 0) {
+#if defined(VEXA_SCAN_SSE2)
+    if (n < 16 && memory && limit && limit - s >= 16) {
+        char* const place = memory->Reserve(16);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(place), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+        place[n] = 0;
+        memory->Commit(n + 1);
+        chars->Adopt(place, n, true);
+        return;
+    }
+#else
+    (void)limit;
+#endif
+    CopyAny(chars, memory, s, n);
+}
+
+// White space from p on; p is not null.
+inline const char* SkipSpaces(const char* p) {
+    while (IsSpaceByte(*p)) ++p;
+    return p;
 }
 
 // Reads decoded text into *chars, as ScanText reads it; the text ends at
@@ -582,7 +616,7 @@ const char* ScanInto(impl::Chars* chars, VexaMemory* memory, const char* p, cons
 }
 
 // Reads the name at p into *chars; null when no name starts there.
-const char* ReadNameInto(const char* p, VexaMemory* memory, impl::Chars* chars, const char* limit) {
+VEXA_HOT_INLINE const char* ReadNameInto(const char* p, VexaMemory* memory, impl::Chars* chars, const char* limit) {
     if (!IsNameStart(*p)) {  // the end of the text included
         chars->Drop(memory);
         return 0;
@@ -1213,8 +1247,9 @@ const char* VexaDeclaration::Parse(const char* p, VexaParsingData* data) {
 }
 
 const char* VexaAttribute::Parse(const char* p, VexaParsingData* data) {
-    p = SkipWhiteSpace(p);
-    if (!p || !*p) return 0;
+    if (!p) return 0;
+    p = SkipSpaces(p);
+    if (!*p) return 0;
     StampNode(data, p, &location);
     // An attribute made in its document's memory keeps its text there.
     VexaMemory* const memory = pooled && data ? data->memory : 0;
@@ -1224,16 +1259,16 @@ const char* VexaAttribute::Parse(const char* p, VexaParsingData* data) {
         Report(document, VEXA_ERROR_ATTRIBUTES, nameStart, data);
         return 0;
     }
-    p = SkipWhiteSpace(p);
-    if (!p || *p != '=') {
+    p = SkipSpaces(p);
+    if (*p != '=') {
         Report(document, VEXA_ERROR_ATTRIBUTES, p, data);
         return 0;
     }
-    p = SkipWhiteSpace(p + 1);
-    if (!p) {
+    if (!p[1]) {  // the text ends at the '=': no place to report
         Report(document, VEXA_ERROR_ATTRIBUTES, 0, 0);
         return 0;
     }
+    p = SkipSpaces(p + 1);
     if (!*p) {
         Report(document, VEXA_ERROR_ATTRIBUTES, p, data);
         return 0;
@@ -1285,7 +1320,7 @@ const char* VexaElement::Parse(const char* p, VexaParsingData* data) {
         Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
         return 0;
     }
-    const size_t closing = ClosingTagLength(p, value);
+    const size_t closing = ClosingTagLength(p, value, data->end);
     if (closing) return p + closing;
     Report(doc, VEXA_ERROR_END_TAG, p, data);
     return 0;
@@ -1314,8 +1349,8 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
     NameIndex names;
     for (;;) {
         const char* const before = p;
-        p = SkipWhiteSpace(p);
-        if (!p || !*p) {
+        p = SkipSpaces(p);  // not null: the name or attribute before was read
+        if (!*p) {
             Report(doc, VEXA_ERROR_ATTRIBUTES, before, data);
             return 0;
         }
@@ -1401,7 +1436,7 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
             }
         } else if (p[1] == '/') {
             if (current == this) return p;
-            const size_t closing = ClosingTagLength(p, current->value);
+            const size_t closing = ClosingTagLength(p, current->value, data->end);
             if (!closing) {
                 Report(doc, VEXA_ERROR_END_TAG, p, data);
                 return 0;
