@@ -969,21 +969,16 @@ int Growth(const std::vector<std::string>& files, const Options& opt) {
 
 // --------------------------------------------------------------------- memory
 
-size_t Chunk(size_t request) {
-    // glibc malloc on 64-bit: an 8-byte header, 16-byte alignment, 32 at least.
-    const size_t c = (request + 8 + 15) & ~static_cast<size_t>(15);
-    return c < 32 ? 32 : c;
-}
-
 // Bytes of an object carved from a document's own blocks: its size rounded
 // up to 8, no header.
 size_t Carved(size_t size) { return (size + 7) & ~static_cast<size_t>(7); }
 
-// Heap bytes behind a std::string of this capacity (libstdc++ keeps up to 15 inline).
-size_t StringHeap(size_t capacity) { return capacity > 15 ? Chunk(capacity + 1) : 0; }
-
-// Capacity of a string assigned once from length bytes.
-size_t AssignedCapacity(size_t length) { return length <= 15 ? 15 : (length < 30 ? 30 : length); }
+// Bytes of a parsed name or value: carved too, with its terminating zero;
+// an empty one takes none.
+size_t Text(const char* s) {
+    const size_t n = std::strlen(s);
+    return n ? Carved(n + 1) : 0;
+}
 
 struct Census {
     size_t count[6] = {0, 0, 0, 0, 0, 0};
@@ -1020,14 +1015,12 @@ void Count(const VexaNode* node, Census* c) {
         }
         if (t != VexaNode::DOCUMENT) {
             c->count[t] += 1;
-            c->bytes[t] += Carved(own) + StringHeap(n->ValueStr().capacity());
+            c->bytes[t] += Carved(own) + Text(n->Value());
         }
         if (const VexaElement* e = n->ToElement()) {
             for (const VexaAttribute* a = e->FirstAttribute(); a; a = a->Next()) {
                 c->attributes += 1;
-                c->attributeBytes += Carved(sizeof(VexaAttribute)) +
-                                     StringHeap(AssignedCapacity(std::strlen(a->Name()))) +
-                                     StringHeap(AssignedCapacity(std::strlen(a->Value())));
+                c->attributeBytes += Carved(sizeof(VexaAttribute)) + Text(a->Name()) + Text(a->Value());
             }
         }
         if (n->FirstChild()) {
@@ -1150,13 +1143,13 @@ int Memory(const std::string& path) {
             return n ? static_cast<double>(bytes) / static_cast<double>(n) : 0.0;
         };
         std::printf(
-            "Vexa's tree: objects carved from the document's own blocks (no allocator header), strings\n"
-            "longer than 15 bytes on the heap as glibc malloc lays them out:\n");
-        std::printf("  %9llu elements    %6.1f B each (object %llu B: node links, name string, attribute list)\n", v[0],
+            "Vexa's tree: objects, names and values carved from the document's own blocks (no allocator\n"
+            "header; a name or value takes its length and a zero, rounded up to 8):\n");
+        std::printf("  %9llu elements    %6.1f B each (object %llu B: node links, name, attribute list)\n", v[0],
                     per(v[1], v[0]), v[8]);
-        std::printf("  %9llu attributes  %6.1f B each (object %llu B: name and value strings, links, document)\n", v[2],
+        std::printf("  %9llu attributes  %6.1f B each (object %llu B: name, value, links, document)\n", v[2],
                     per(v[3], v[2]), v[9]);
-        std::printf("  %9llu text nodes  %6.1f B each (object %llu B: node links, value string)\n", v[4],
+        std::printf("  %9llu text nodes  %6.1f B each (object %llu B: node links, value)\n", v[4],
                     per(v[5], v[4]), v[10]);
         std::printf("  %9llu comments    %6.1f B each (object %llu B)\n", v[6], per(v[7], v[6]), v[11]);
         std::printf("  modelled total %.1f MB\n", static_cast<double>(v[1] + v[3] + v[5] + v[7]) / 1e6);
