@@ -697,7 +697,7 @@ void VexaNode::DiscardChildren() {
             following = node->firstChild;
             node->firstChild = node->lastChild = 0;
         }
-        node->value.Drop(0);  // frees it only from the heap
+        node->value.FreeHeap();
         if (node->type == ELEMENT) static_cast<VexaElement*>(node)->DiscardAttributes();
         // The other kinds hold nothing more, apart from a declaration's strings.
         if (node->type == DECLARATION) node->~VexaNode();
@@ -1189,8 +1189,8 @@ void VexaElement::DiscardAttributes() {
     while (attribute) {
         VexaAttribute* const following = attribute->next;
         if (attribute->pooled) {
-            attribute->name.Drop(0);  // frees them only from the heap
-            attribute->value.Drop(0);
+            attribute->name.FreeHeap();
+            attribute->value.FreeHeap();
         } else {
             attribute->prev = attribute->next = 0;
             delete attribute;

@@ -118,6 +118,11 @@ public:
     const char* c_str() const { return text ? text : ""; }
     size_t size() const { return bits & ~kInMemory; }
     bool empty() const { return size() == 0; }
+    /// Bytes readable from c_str(): the text, its zero, and in memory the
+    /// padding up to a multiple of eight.
+    size_t Room() const {
+        return text ? ((bits & kInMemory) ? (size() + 8) & ~static_cast<size_t>(7) : size() + 1) : 1;
+    }
 
     /// A heap copy of s[0, n); the old text goes only once the copy exists.
     void Assign(const char* s, size_t n);
@@ -125,6 +130,9 @@ public:
     void Adopt(char* place, size_t n, bool inMemory);
     /// Back to empty, giving the text back to memory or to the heap.
     void Drop(VexaMemory* memory);
+    /// Frees the text if it is on the heap, for a holder about to vanish
+    /// with its document's memory.
+    void FreeHeap() const;
     void Swap(Chars& other);
 
 private:

@@ -32,6 +32,10 @@ inline void Chars::Drop(VexaMemory* memory) {
     bits = 0;
 }
 
+inline void Chars::FreeHeap() const {
+    if (text && !(bits & kInMemory)) delete[] text;
+}
+
 // What nodes and attributes hold, for the library's own code.
 struct Access {
     static const Chars& Value(const VexaNode& node) { return node.value; }

@@ -282,15 +282,27 @@ size_t ClosingTagLength(const char* p, const impl::Chars& chars, const char* lim
     const char* const name = chars.c_str();
     const size_t n = chars.size();
     size_t i = 0;
-    if (limit && static_cast<size_t>(limit - q) >= n) {
-        // Mostly the name is written exactly: eight bytes at a time.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // Mostly the name is written exactly: eight bytes at a time, as far as
+    // both the text and the name's storage can be read a word at a time.
+    const size_t words = (n + 7) & ~static_cast<size_t>(7);
+    if (limit && static_cast<size_t>(limit - q) >= words) {
+        std::uint64_t a, b;
         for (; i + 8 <= n; i += 8) {
-            std::uint64_t a, b;
             std::memcpy(&a, q + i, 8);
             std::memcpy(&b, name + i, 8);
-            if (a != b) break;
+            if (a != b) break;  // letter case or another name: byte by byte from here
+        }
+        if (i + 8 > n && i < n && words <= chars.Room()) {
+            std::memcpy(&a, q + i, 8);
+            std::memcpy(&b, name + i, 8);
+            // Only the name's own bytes count.
+            if (((a ^ b) & ((std::uint64_t(1) << ((n - i) * 8)) - 1)) == 0) i = n;
         }
     }
+#else
+    (void)limit;
+#endif
     for (q += i; i < n; ++i, ++q) {
         // Names hold no zero byte, so an exact match is never the end.
         if (*q != name[i] && (!*q || FoldCase(*q) != FoldCase(name[i]))) return 0;
@@ -587,8 +599,27 @@ VEXA_HOT_INLINE void CopyInto(impl::Chars* chars, VexaMemory* memory, const char
     CopyAny(chars, memory, s, n);
 }
 
-// White space from p on; p is not null.
-inline const char* SkipSpaces(const char* p) {
+// White space from p on; p is not null. With the end of the text known
+// (limit), a long run (indentation) goes sixteen bytes at a time.
+inline const char* SkipSpaces(const char* p, const char* limit = 0) {
+    if (!IsSpaceByte(*p)) return p;
+    if (!IsSpaceByte(*++p)) return p;
+#if defined(VEXA_SCAN_SSE2)
+    if (limit) {
+        const __m128i space = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t'), four = _mm_set1_epi8(4);
+        while (limit - p >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i control = _mm_sub_epi8(v, tab);  // '\t' to '\r' become 0 to 4
+            const __m128i blank =
+                _mm_or_si128(_mm_cmpeq_epi8(v, space), _mm_cmpeq_epi8(_mm_min_epu8(control, four), control));
+            const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(blank)) & 0xFFFFu;
+            if (other) return p + __builtin_ctz(other);
+            p += 16;
+        }
+    }
+#else
+    (void)limit;
+#endif
     while (IsSpaceByte(*p)) ++p;
     return p;
 }
@@ -643,7 +674,9 @@ private:
 };
 
 // Names already in a start tag, for telling a repeated one quickly. A few
-// names are compared directly; beyond that an open-addressing table of the
+// names are compared directly, and only when a one-word summary of the
+// names so far (a bit for each name's length and end bytes) says the new one
+// may be among them; beyond that an open-addressing table of the
 // attributes, keyed by a hash of the name, keeps the check linear overall
 // without an allocation per name. Added() takes the attribute whose name the
 // last Contains() asked about.
@@ -651,12 +684,24 @@ class NameIndex {
 public:
     // Seeded by where this object lives, which address randomisation varies
     // from run to run: names made to collide for one run do not for the next.
-    NameIndex() : count(0), mask(0), last(0), seed(reinterpret_cast<std::uintptr_t>(this) * kMul) {}
+    // first is the element's attribute list, mostly empty; names already in
+    // it are not summarized, so each new one is compared with them all.
+    explicit NameIndex(const VexaAttribute* first)
+        : count(0),
+          mask(0),
+          last(0),
+          seed(reinterpret_cast<std::uintptr_t>(this) * kMul),
+          seen(first ? ~std::uint64_t(0) : 0),
+          lastBit(0) {}
 
     bool Contains(const VexaAttribute* first, const impl::Chars& chars) {
         const char* const name = chars.c_str();
         const size_t length = chars.size();
         if (slots.empty()) {
+            lastBit = Bit(chars);
+            // A name with a bit not yet seen is new. That answer comes at most
+            // 64 times a tag, so a long list still ends up in the table.
+            if (!(seen & lastBit)) return false;
             size_t n = 0;
             for (const VexaAttribute* a = first; a; a = a->Next()) {
                 const impl::Chars& other = impl::Access::Name(*a);
@@ -679,6 +724,7 @@ public:
     }
 
     void Added(const VexaAttribute* attribute) {
+        seen |= lastBit;
         if (!slots.empty()) Insert(Slot{last, attribute});
     }
 
@@ -689,6 +735,13 @@ private:
     };
     static const size_t kDirect = 16;
     static const std::uint64_t kMul = 0x9E3779B97F4A7C15ULL;
+
+    static std::uint64_t Bit(const impl::Chars& name) {
+        const size_t n = name.size();
+        if (n == 0) return 1;
+        const unsigned char* const s = reinterpret_cast<const unsigned char*>(name.c_str());
+        return std::uint64_t(1) << ((s[0] + s[n - 1] * 8u + static_cast<unsigned>(n) * 3u) & 63u);
+    }
 
     std::uint64_t Hash(const char* s, size_t n) const {
         std::uint64_t h = seed ^ n;
@@ -727,6 +780,8 @@ private:
     size_t mask;
     std::uint64_t last;  // hash of the name Contains() was last asked about
     std::uint64_t seed;
+    std::uint64_t seen;     // the summary of the names' Bit()s
+    std::uint64_t lastBit;  // Bit() of the name Contains() was last asked about
 };
 
 // The get area of a stream buffer. Its accessors are protected; pointers to
@@ -1346,10 +1401,10 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
         Report(doc, VEXA_ERROR_ELEMENT_NAME, nameStart, data);
         return 0;
     }
-    NameIndex names;
+    NameIndex names(attributeSet.First());
     for (;;) {
         const char* const before = p;
-        p = SkipSpaces(p);  // not null: the name or attribute before was read
+        p = SkipSpaces(p, data->end);  // not null: the name or attribute before was read
         if (!*p) {
             Report(doc, VEXA_ERROR_ATTRIBUTES, before, data);
             return 0;
@@ -1455,11 +1510,11 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
                 p = node->Parse(p, data);
             }
         }
-        p = SkipWhiteSpace(p);
-        if (!p) {
+        if (!p || !*p) {
             Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
             return 0;
         }
+        p = SkipSpaces(p, data->end);
     }
 }
 

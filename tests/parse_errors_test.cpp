@@ -114,6 +114,42 @@ TEST(ParseErrors, FailedParseKeepsPartialTreeAndDocumentStaysUsable) {
     }
 }
 
+// Repeated attribute names, however many came before and whatever they look
+// like (names alike in first byte, last byte and length are the ones the
+// parser's quick check cannot tell apart), and only those, fail the parse.
+TEST(ParseErrors, RepeatedAttributeNamesAmongMany) {
+    const auto name = [](bool alike, int i) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, alike ? "x%04dy" : "n%d", i);
+        return std::string(buf);
+    };
+    for (const bool alike : {false, true}) {
+        for (const int count : {1, 2, 7, 15, 16, 17, 63, 64, 65, 300}) {
+            std::string tag = "<e";
+            for (int i = 0; i < count; ++i) tag += " " + name(alike, i) + "='" + std::to_string(i) + "'";
+            VexaDocument distinct;
+            distinct.Parse((tag + "/>").c_str());
+            EXPECT_FALSE(distinct.Error()) << count << (alike ? " alike" : " distinct") << ": " << distinct.ErrorText();
+            for (const int repeated : {0, count / 2, count - 1}) {
+                VexaDocument doc;
+                doc.Parse((tag + " " + name(alike, repeated) + "='again' z='1'/>").c_str());
+                const std::string what = std::to_string(count) + (alike ? " alike, " : " distinct, ") + "repeating " +
+                                         std::to_string(repeated);
+                EXPECT_EQ(VEXA_ERROR_ATTRIBUTES, doc.ErrorCode()) << what;
+                const VexaElement* e = doc.FirstChildElement();
+                ASSERT_NE(nullptr, e) << what;
+                EXPECT_STREQ("again", e->Attribute(name(alike, repeated).c_str())) << what;
+                EXPECT_EQ(nullptr, e->Attribute("z")) << what;
+            }
+        }
+    }
+    // Parsed into an element that has attributes already: they count too.
+    VexaElement element("e");
+    element.SetAttribute("a", "1");
+    EXPECT_EQ(nullptr, element.Parse("<e b='2' a='3'/>", nullptr));
+    EXPECT_STREQ("3", element.Attribute("a"));
+}
+
 TEST(ParseErrors, NestingDepth) {
     VexaDocument doc;
     EXPECT_EQ(1000, doc.MaxDepth());
