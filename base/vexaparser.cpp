@@ -142,23 +142,30 @@ using impl::kCharClass;
 
 bool condenseWhiteSpaceFlag = true;
 
-// Bytes beyond ASCII are name characters whatever the locale: they are the
-// multi-byte characters of UTF-8 names, or the letters of a legacy encoding.
-bool IsNameStart(char c) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    return u >= 0x80 || (kCharClass[u] & impl::kAlpha) || c == '_' || c == ':';
-}
-
-// Name bytes for the scanning loop: 1 for a name character, 0 for the rest.
+// Name bytes for the scanning loop: 1 for a name character, 0 for the rest,
+// and 2 beside the 1 for one that may start a name. Bytes beyond ASCII are
+// name characters whatever the locale: they are the multi-byte characters
+// of UTF-8 names, or the letters of a legacy encoding.
 struct NameBytes {
     unsigned char table[256];
     NameBytes() : table() {
         for (int c = 0; c < 256; ++c) {
-            table[c] = (c >= 0x80 || (kCharClass[c] != 0 && !(kCharClass[c] & impl::kSpace))) ? 1 : 0;
+            const bool any = c >= 0x80 || (kCharClass[c] != 0 && !(kCharClass[c] & impl::kSpace));
+            const bool start = c >= 0x80 || (kCharClass[c] & impl::kAlpha) || c == '_' || c == ':';
+            table[c] = static_cast<unsigned char>((any ? 1 : 0) | (start ? 2 : 0));
         }
     }
 };
 const NameBytes kNameBytes;
+
+inline bool IsNameStart(char c) { return (kNameBytes.table[static_cast<unsigned char>(c)] & 2) != 0; }
+
+// The first byte at or after p that is no name character.
+inline const char* SkipName(const char* p) {
+    const unsigned char* const t = kNameBytes.table;
+    while (t[static_cast<unsigned char>(*p)] & 1) ++p;
+    return p;
+}
 
 // Bytes that end a plain run of character data, for the delimiters the
 // parsers use: the end of the text, '&', the delimiter and, when condensing,
@@ -652,9 +659,7 @@ VEXA_HOT_INLINE const char* ReadNameInto(const char* p, VexaMemory* memory, impl
         chars->Drop(memory);
         return 0;
     }
-    const char* q = p + 1;
-    const unsigned char* const t = kNameBytes.table;
-    while (t[static_cast<unsigned char>(*q)]) ++q;
+    const char* const q = SkipName(p + 1);
     CopyInto(chars, memory, p, static_cast<size_t>(q - p), limit);
     return q;
 }
@@ -1055,8 +1060,7 @@ const char* VexaBase::ReadName(const char* p, std::string* name) {
     VEXA_ASSERT(p);
     if (!p || !*p || !IsNameStart(*p)) return 0;
     const char* start = p;
-    const unsigned char* const t = kNameBytes.table;
-    while (t[static_cast<unsigned char>(*p)]) ++p;
+    p = SkipName(p);
     name->append(start, static_cast<size_t>(p - start));  // cleared above; cheaper than assign
     return p;
 }
@@ -1202,8 +1206,11 @@ const char* VexaText::Parse(const char* p, VexaParsingData* data) {
     const char* const limit = data ? data->end : 0;
     const int encoding = data ? data->encoding : VEXA_ENCODING_LEGACY;
     const bool condense = condenseWhiteSpaceFlag;
-    if (condense) p = SkipWhiteSpace(p);
     if (!p) return 0;
+    if (condense) {
+        if (!*p) return 0;
+        p = SkipSpaces(p, limit);
+    }
     // Mostly the text runs straight to the next tag, with nothing to decode
     // and no white space to condense: one scan finds it, one copy keeps it.
     const unsigned char* const stops = kStops.table[condense ? 1 : 0];
