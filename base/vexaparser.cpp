@@ -258,32 +258,16 @@ size_t ClosingTagLength(const char* p, const std::string& name) {
     return *q == '>' ? static_cast<size_t>(q + 1 - p) : 0;
 }
 
-// The first byte below 0x0E in [p, now), or now, a block at a time; with
-// kBeyondAscii also the first byte from 0x80 on (UTF-8 bytes, whose columns
-// are counted apart). origin is where the text starts: the last block is
-// read ending at now (bytes before p are valid too), so that short spans
-// need no byte loop. In the eight-byte form a flag can be false above a byte
-// that borrowed, never missing; callers treat a flagged ordinary byte as one
-// column.
+// The first byte below 0x0E in [p, now), or now, eight bytes at a time where
+// words can be read; with kBeyondAscii also the first byte from 0x80 on
+// (UTF-8 bytes, whose columns are counted apart). origin is where the text
+// starts: the last word is read ending at now (bytes before p are valid
+// too), so that short spans need no byte loop. A flag can be false above a
+// byte that borrowed, never missing; callers treat a flagged ordinary byte
+// as one column.
 template <bool kBeyondAscii>
 const char* FirstControl(const char* p, const char* now, const char* origin) {
-#if defined(VEXA_SCAN_SSE2)
-    const __m128i last = _mm_set1_epi8(0x0D), limit = _mm_set1_epi8(0x0E);
-    // Signed, bytes from 0x80 on are below 0x0E as well.
-    const auto flags = [&](__m128i v) {
-        return static_cast<unsigned>(
-            _mm_movemask_epi8(kBeyondAscii ? _mm_cmplt_epi8(v, limit) : _mm_cmpeq_epi8(_mm_min_epu8(v, last), v)));
-    };
-    while (now - p >= 16) {
-        const unsigned hits = flags(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-        if (hits) return p + __builtin_ctz(hits);
-        p += 16;
-    }
-    if (p < now && now - origin >= 16) {
-        const unsigned hits = flags(_mm_loadu_si128(reinterpret_cast<const __m128i*>(now - 16))) >> (16 - (now - p));
-        return hits ? p + __builtin_ctz(hits) : now;
-    }
-#elif defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     const std::uint64_t low = 0x0101010101010101ULL;
     for (;;) {
         std::uint64_t word;
@@ -312,6 +296,190 @@ const char* FirstControl(const char* p, const char* now, const char* origin) {
     }
     return p;
 }
+
+// Moves *row and *col over the bytes [p, now): the position after them (past
+// the second half of a line break that ends there), or null when a zero byte
+// ends the text first, leaving *row and *col as they were.
+const char* WalkBytes(const char* p, const char* now, const char* origin, int tabsize, bool characters, int* row,
+                      int* col) {
+    int r = *row;
+    int c = *col;
+    while (p < now) {
+        // Only '\t', '\n', '\r' and the end move the cursor other than by one
+        // column; skip to the first byte below 0x0E in one step.
+        const char* control = characters ? FirstControl<true>(p, now, origin) : FirstControl<false>(p, now, origin);
+        c += static_cast<int>(control - p);
+        p = control;
+        if (p == now) break;
+        if (characters && static_cast<unsigned char>(*p) >= 0x80) {
+            // A run of UTF-8 bytes: a column for each byte that starts a character.
+            for (; p < now && static_cast<unsigned char>(*p) >= 0x80; ++p)
+                c += (static_cast<unsigned char>(*p) & 0xC0) != 0x80;
+            continue;
+        }
+        switch (*p) {
+            case 0:
+                return 0;  // never past the end of the text
+            case '\r':
+                ++r;
+                c = 0;
+                ++p;
+                if (*p == '\n') ++p;
+                break;
+            case '\n':
+                ++r;
+                c = 0;
+                ++p;
+                if (*p == '\r') ++p;
+                break;
+            case '\t':
+                // Indentation is mostly runs of tabs: take a run at once.
+                do {
+                    c = (c / tabsize + 1) * tabsize;
+                    ++p;
+                } while (p < now && *p == '\t');
+                break;
+            default:
+                ++c;
+                ++p;
+                break;
+        }
+    }
+    *row = r;
+    *col = c;
+    return p;
+}
+
+#if defined(VEXA_SCAN_SSE2)
+// Bit i for each byte i of the kBlocks 16-byte blocks that end at end (the
+// blocks first to last, 16 bits apart) where match sets the byte.
+template <int kBlocks, typename Match>
+inline std::uint64_t BlockBits(const char* end, Match match) {
+    std::uint64_t bits = 0;
+    for (int i = 0; i < kBlocks; ++i) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16 * (kBlocks - i)));
+        bits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(match(v)))) << (16 * i);
+    }
+    return bits;
+}
+
+// The bytes below 0x0E, or with characters also those from 0x80 on: the only
+// ones that move the cursor other than by one column.
+template <int kBlocks>
+inline std::uint64_t ControlBits(const char* end, bool characters) {
+    // Signed, bytes from 0x80 on are below 0x0E as well.
+    return characters ? BlockBits<kBlocks>(end, [](__m128i v) { return _mm_cmplt_epi8(v, _mm_set1_epi8(0x0E)); })
+                      : BlockBits<kBlocks>(
+                            end, [](__m128i v) { return _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x0D)), v); });
+}
+
+inline int CountBits(std::uint64_t x) {
+#if defined(__POPCNT__)
+    return __builtin_popcountll(x);
+#else
+    // Without the instruction the builtin is a library call; masks here
+    // have at most 32 bits.
+    x -= (x >> 1) & 0x55555555u;
+    x = (x & 0x33333333u) + ((x >> 2) & 0x33333333u);
+    x = (x + (x >> 4)) & 0x0F0F0F0Fu;
+    return static_cast<int>((x * 0x01010101u) >> 24 & 0xFF);
+#endif
+}
+
+// Moves *cursor over the last size bytes of the kBlocks blocks that end at
+// end, from masks of the bytes that matter: rows are the line breaks
+// counted, and the column starts again after the last of them. control is
+// ControlBits of those bytes, not zero. Returns where the walk goes on (end,
+// or past the second half of a line break there), or null for a zero byte,
+// leaving *cursor as it was.
+template <int kBlocks>
+const char* WalkBlocks(const char* end, unsigned size, std::uint64_t control, int tabsize, bool characters,
+                       VexaCursor* cursor) {
+    // The bytes of the blocks before the span are shifted out of every mask.
+    const unsigned skip = 16 * kBlocks - size;
+    const auto bits = [end, skip](auto match) { return BlockBits<kBlocks>(end, match) >> skip; };
+    const std::uint64_t breaks = bits([](__m128i v) {
+        return _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r')));
+    });
+    std::uint64_t tabs = 0;
+    std::uint64_t followers = 0;  // UTF-8 continuation bytes: no column
+    if (control != breaks) {
+        tabs = bits([](__m128i v) { return _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')); });
+        if (control & ~(breaks | tabs)) {
+            if (bits([](__m128i v) { return _mm_cmpeq_epi8(v, _mm_setzero_si128()); })) return 0;
+            if (characters) followers = bits([](__m128i v) { return _mm_cmplt_epi8(v, _mm_set1_epi8(-0x40)); });
+        }
+    }
+    int col = cursor->col;
+    unsigned from = 0;  // the first byte whose column is counted below
+    if (breaks) {
+        std::uint64_t rows = breaks;  // the breaks that start a row
+        if (breaks & (breaks << 1)) {
+            // "\r\n" and "\n\r" are one break each; in a longer alternating
+            // run the bytes pair off from its start, every other one
+            // completing the one before it.
+            const std::uint64_t lf = bits([](__m128i v) { return _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')); });
+            const std::uint64_t cr = breaks & ~lf;
+            const std::uint64_t seconds = ((cr << 1) & lf) | ((lf << 1) & cr);
+            const std::uint64_t starts = seconds & ~(seconds << 1);
+            const std::uint64_t even = 0x55555555u;
+            // The carry of the addition clears the runs that start at even bits.
+            const std::uint64_t evenRuns = seconds & ~(seconds + (starts & even));
+            rows &= ~((evenRuns & even) | (seconds & ~evenRuns & ~even));
+        }
+        // A break that ends the span unpaired takes its complement after it.
+        if (rows >> (size - 1) && (*end == '\n' || *end == '\r') && *end != end[-1]) ++end;
+        int row = cursor->row;
+        for (; rows; rows &= rows - 1) ++row;
+        cursor->row = row;
+        from = 64 - static_cast<unsigned>(__builtin_clzll(breaks));
+        col = 0;
+    }
+    std::uint64_t rest = tabs >> from;
+    if (rest & (rest + 1)) {
+        // Tabs after other bytes: each run in turn.
+        do {
+            const unsigned at = from + static_cast<unsigned>(__builtin_ctzll(rest));
+            col += static_cast<int>(at - from);
+            if (followers) col -= CountBits(followers & ((std::uint64_t{1} << at) - (std::uint64_t{1} << from)));
+            const unsigned run = static_cast<unsigned>(__builtin_ctzll(~(tabs >> at)));
+            // A run of n tabs from column c ends at (c / tabsize + n) * tabsize.
+            col = (col / tabsize + static_cast<int>(run)) * tabsize;
+            from = at + run;
+            rest = tabs >> from;
+        } while (rest);
+    } else if (rest) {
+        // Indentation: a run of tabs first, then no other.
+        const unsigned run = static_cast<unsigned>(__builtin_ctzll(~rest));
+        col = (col / tabsize + static_cast<int>(run)) * tabsize - static_cast<int>(run);
+    }
+    col += static_cast<int>(size - from);
+    if (followers) col -= CountBits(followers >> from);
+    cursor->col = col;
+    return end;
+}
+
+// Moves *cursor over the bytes [p, now) as WalkBytes does, 32 bytes at a
+// time where the text has them.
+const char* Walk(const char* p, const char* now, const char* origin, int tabsize, bool characters, VexaCursor* cursor) {
+    // The last blocks are read ending at now.
+    if (now - origin < 32) return WalkBytes(p, now, origin, tabsize, characters, &cursor->row, &cursor->col);
+    VexaCursor moved = *cursor;
+    while (p < now) {
+        const unsigned size = now - p >= 32 ? 32 : static_cast<unsigned>(now - p);
+        const std::uint64_t control = ControlBits<2>(p + size, characters) >> (32 - size);
+        if (control) {
+            p = WalkBlocks<2>(p + size, size, control, tabsize, characters, &moved);
+            if (!p) return 0;
+        } else {
+            moved.col += static_cast<int>(size);
+            p += size;
+        }
+    }
+    *cursor = moved;
+    return p;
+}
+#endif
 
 void StampNode(VexaParsingData* data, const char* p, VexaCursor* location) {
     if (data && p) {
@@ -932,56 +1100,31 @@ void VexaParsingData::Stamp(const char* p) {
     VEXA_ASSERT(p);
     if (tabsize <= 0 || !p) return;
     VEXA_ASSERT(stamp);
-    const char* const now = p;
-    int row = cursor.row;
-    int col = cursor.col;
+    const char* const from = stamp;
+    if (p <= from) return;  // never backwards
     // In UTF-8 a column is a character: continuation bytes take none.
     const bool characters = encoding == VEXA_ENCODING_UTF8;
-    p = stamp;
-    while (p < now) {
-        // Only '\t', '\n', '\r' and the end move the cursor other than by one
-        // column; skip to the first byte below 0x0E in one step.
-        const char* control = characters ? FirstControl<true>(p, now, origin) : FirstControl<false>(p, now, origin);
-        col += static_cast<int>(control - p);
-        p = control;
-        if (p == now) break;
-        if (characters && static_cast<unsigned char>(*p) >= 0x80) {
-            // A run of UTF-8 bytes: a column for each byte that starts a character.
-            for (; p < now && static_cast<unsigned char>(*p) >= 0x80; ++p)
-                col += (static_cast<unsigned char>(*p) & 0xC0) != 0x80;
-            continue;
+    const char* next;
+#if defined(VEXA_SCAN_SSE2)
+    if (p - from <= 16 && p - origin >= 16) {
+        // Most spans between two nodes are short: one block read ending at p
+        // holds them, and mostly shows that they only add columns.
+        const unsigned size = static_cast<unsigned>(p - from);
+        const std::uint64_t control = ControlBits<1>(p, characters) >> (16 - size);
+        if (!control) {
+            cursor.col += static_cast<int>(size);
+            stamp = p;
+            return;
         }
-        switch (*p) {
-            case 0:
-                return;  // never past the end of the text
-            case '\r':
-                ++row;
-                col = 0;
-                ++p;
-                if (*p == '\n') ++p;
-                break;
-            case '\n':
-                ++row;
-                col = 0;
-                ++p;
-                if (*p == '\r') ++p;
-                break;
-            case '\t':
-                // Indentation is mostly runs of tabs: take a run at once.
-                do {
-                    col = (col / tabsize + 1) * tabsize;
-                    ++p;
-                } while (p < now && *p == '\t');
-                break;
-            default:
-                ++col;
-                ++p;
-                break;
-        }
+        next = WalkBlocks<1>(p, size, control, tabsize, characters, &cursor);
+    } else {
+        next = Walk(from, p, origin, tabsize, characters, &cursor);
     }
-    cursor.row = row;
-    cursor.col = col;
-    stamp = p;
+#else
+    next = WalkBytes(from, p, origin, tabsize, characters, &cursor.row, &cursor.col);
+#endif
+    // A zero byte before p leaves the cursor and the stamp as they were.
+    if (next) stamp = next;
     VEXA_ASSERT(cursor.row >= -1);
     VEXA_ASSERT(cursor.col >= -1);
 }
