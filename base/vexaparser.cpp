@@ -258,16 +258,32 @@ size_t ClosingTagLength(const char* p, const std::string& name) {
     return *q == '>' ? static_cast<size_t>(q + 1 - p) : 0;
 }
 
-// The first byte below 0x0E in [p, now), or now, eight bytes at a time where
-// words can be read; with kBeyondAscii also the first byte from 0x80 on
-// (UTF-8 bytes, whose columns are counted apart). origin is where the text
-// starts: the last word is read ending at now (bytes before p are valid
-// too), so that short spans need no byte loop. A flag can be false above a
-// byte that borrowed, never missing; callers treat a flagged ordinary byte
-// as one column.
+// The first byte below 0x0E in [p, now), or now, a block at a time; with
+// kBeyondAscii also the first byte from 0x80 on (UTF-8 bytes, whose columns
+// are counted apart). origin is where the text starts: the last block is
+// read ending at now (bytes before p are valid too), so that short spans
+// need no byte loop. In the eight-byte form a flag can be false above a byte
+// that borrowed, never missing; callers treat a flagged ordinary byte as one
+// column.
 template <bool kBeyondAscii>
 const char* FirstControl(const char* p, const char* now, const char* origin) {
-#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#if defined(VEXA_SCAN_SSE2)
+    const __m128i last = _mm_set1_epi8(0x0D), limit = _mm_set1_epi8(0x0E);
+    // Signed, bytes from 0x80 on are below 0x0E as well.
+    const auto flags = [&](__m128i v) {
+        return static_cast<unsigned>(
+            _mm_movemask_epi8(kBeyondAscii ? _mm_cmplt_epi8(v, limit) : _mm_cmpeq_epi8(_mm_min_epu8(v, last), v)));
+    };
+    while (now - p >= 16) {
+        const unsigned hits = flags(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+        if (hits) return p + __builtin_ctz(hits);
+        p += 16;
+    }
+    if (p < now && now - origin >= 16) {
+        const unsigned hits = flags(_mm_loadu_si128(reinterpret_cast<const __m128i*>(now - 16))) >> (16 - (now - p));
+        return hits ? p + __builtin_ctz(hits) : now;
+    }
+#elif defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     const std::uint64_t low = 0x0101010101010101ULL;
     for (;;) {
         std::uint64_t word;
@@ -350,134 +366,66 @@ const char* WalkBytes(const char* p, const char* now, const char* origin, int ta
     return p;
 }
 
-#if defined(VEXA_SCAN_SSE2)
-// Bit i for each byte i of the kBlocks 16-byte blocks that end at end (the
-// blocks first to last, 16 bits apart) where match sets the byte.
-template <int kBlocks, typename Match>
-inline std::uint64_t BlockBits(const char* end, Match match) {
-    std::uint64_t bits = 0;
-    for (int i = 0; i < kBlocks; ++i) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16 * (kBlocks - i)));
-        bits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(match(v)))) << (16 * i);
-    }
-    return bits;
-}
-
-// The bytes below 0x0E, or with characters also those from 0x80 on: the only
-// ones that move the cursor other than by one column.
-template <int kBlocks>
-inline std::uint64_t ControlBits(const char* end, bool characters) {
-    // Signed, bytes from 0x80 on are below 0x0E as well.
-    return characters ? BlockBits<kBlocks>(end, [](__m128i v) { return _mm_cmplt_epi8(v, _mm_set1_epi8(0x0E)); })
-                      : BlockBits<kBlocks>(
-                            end, [](__m128i v) { return _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x0D)), v); });
-}
-
-inline int CountBits(std::uint64_t x) {
-#if defined(__POPCNT__)
-    return __builtin_popcountll(x);
-#else
-    // Without the instruction the builtin is a library call; masks here
-    // have at most 32 bits.
-    x -= (x >> 1) & 0x55555555u;
-    x = (x & 0x33333333u) + ((x >> 2) & 0x33333333u);
-    x = (x + (x >> 4)) & 0x0F0F0F0Fu;
-    return static_cast<int>((x * 0x01010101u) >> 24 & 0xFF);
+// Stamp for the spans it does not take at once: the cursor and *stamp move
+// to now, unless a zero byte comes first.
+#if defined(__GNUC__)
+__attribute__((noinline))
 #endif
+void StampWalk(const char* now, const char* origin, int tabsize, int encoding, VexaCursor* cursor,
+               const char** stamp) {
+    const bool characters = encoding == VEXA_ENCODING_UTF8;
+    const char* next = WalkBytes(*stamp, now, origin, tabsize, characters, &cursor->row, &cursor->col);
+    if (next) *stamp = next;
 }
 
-// Moves *cursor over the last size bytes of the kBlocks blocks that end at
-// end, from masks of the bytes that matter: rows are the line breaks
-// counted, and the column starts again after the last of them. control is
-// ControlBits of those bytes, not zero. Returns where the walk goes on (end,
-// or past the second half of a line break there), or null for a zero byte,
-// leaving *cursor as it was.
-template <int kBlocks>
-const char* WalkBlocks(const char* end, unsigned size, std::uint64_t control, int tabsize, bool characters,
-                       VexaCursor* cursor) {
-    // The bytes of the blocks before the span are shifted out of every mask.
-    const unsigned skip = 16 * kBlocks - size;
-    const auto bits = [end, skip](auto match) { return BlockBits<kBlocks>(end, match) >> skip; };
-    const std::uint64_t breaks = bits([](__m128i v) {
-        return _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r')));
-    });
-    std::uint64_t tabs = 0;
-    std::uint64_t followers = 0;  // UTF-8 continuation bytes: no column
-    if (control != breaks) {
-        tabs = bits([](__m128i v) { return _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')); });
-        if (control & ~(breaks | tabs)) {
-            if (bits([](__m128i v) { return _mm_cmpeq_epi8(v, _mm_setzero_si128()); })) return 0;
-            if (characters) followers = bits([](__m128i v) { return _mm_cmplt_epi8(v, _mm_set1_epi8(-0x40)); });
+#if defined(VEXA_SCAN_SSE2)
+// A span that ends a line and indents the next: byte `at` of the 16 before
+// now is the last that may move the cursor other than by one column, but
+// tabs (bits of tabs). When it is a line break in the span (a "\r\n" or
+// "\n\r" counts once), followed by tabs and then other bytes, and preceded
+// in the span by no other line break than '\n' and no zero byte, moves
+// *cursor and *stamp to now and returns true. The 48 bytes before now must
+// be readable.
+inline bool StampLine(const char* now, unsigned at, unsigned tabs, int tabsize, VexaCursor* cursor,
+                      const char** stamp) {
+    const char* line = now - 16 + at;  // the break
+    const char brk = *line;
+    if (brk != '\n' && brk != '\r') return false;
+    const unsigned indent = tabs >> at >> 1;
+    if (indent & (indent + 1)) return false;  // a tab after another byte
+    if (line == now - 1 && (*now == '\n' || *now == '\r')) return false;
+    if (line > *stamp && line[-1] == (brk ^ ('\n' ^ '\r'))) --line;  // its first half
+    // Bytes in [*stamp, line) count only when they are '\n' (a row each);
+    // a '\r' or a zero byte there is left to StampWalk. Blocks from *stamp,
+    // the last read ending at line (bytes before the span shifted out),
+    // flagging every byte below 0x0E (or from 0x80 on, which the signed
+    // comparison takes as well) at first.
+    if (line < *stamp) return false;  // a break before the span
+    int rows = 1;
+    const auto count = [&rows](const char* end, std::size_t skip) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16));
+        if (!(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(_mm_set1_epi8(0x0E), v))) >> skip)) return true;
+        if (static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(v, _mm_setzero_si128())))) >>
+            skip) {
+            return false;
         }
-    }
-    int col = cursor->col;
-    unsigned from = 0;  // the first byte whose column is counted below
-    if (breaks) {
-        std::uint64_t rows = breaks;  // the breaks that start a row
-        if (breaks & (breaks << 1)) {
-            // "\r\n" and "\n\r" are one break each; in a longer alternating
-            // run the bytes pair off from its start, every other one
-            // completing the one before it.
-            const std::uint64_t lf = bits([](__m128i v) { return _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')); });
-            const std::uint64_t cr = breaks & ~lf;
-            const std::uint64_t seconds = ((cr << 1) & lf) | ((lf << 1) & cr);
-            const std::uint64_t starts = seconds & ~(seconds << 1);
-            const std::uint64_t even = 0x55555555u;
-            // The carry of the addition clears the runs that start at even bits.
-            const std::uint64_t evenRuns = seconds & ~(seconds + (starts & even));
-            rows &= ~((evenRuns & even) | (seconds & ~evenRuns & ~even));
+        for (unsigned lf = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')))) >> skip; lf;
+             lf &= lf - 1) {
+            ++rows;
         }
-        // A break that ends the span unpaired takes its complement after it.
-        if (rows >> (size - 1) && (*end == '\n' || *end == '\r') && *end != end[-1]) ++end;
-        int row = cursor->row;
-        for (; rows; rows &= rows - 1) ++row;
-        cursor->row = row;
-        from = 64 - static_cast<unsigned>(__builtin_clzll(breaks));
-        col = 0;
+        return true;
+    };
+    const char* p = *stamp;
+    for (; line - p >= 16; p += 16) {
+        if (!count(p + 16, 0)) return false;
     }
-    std::uint64_t rest = tabs >> from;
-    if (rest & (rest + 1)) {
-        // Tabs after other bytes: each run in turn.
-        do {
-            const unsigned at = from + static_cast<unsigned>(__builtin_ctzll(rest));
-            col += static_cast<int>(at - from);
-            if (followers) col -= CountBits(followers & ((std::uint64_t{1} << at) - (std::uint64_t{1} << from)));
-            const unsigned run = static_cast<unsigned>(__builtin_ctzll(~(tabs >> at)));
-            // A run of n tabs from column c ends at (c / tabsize + n) * tabsize.
-            col = (col / tabsize + static_cast<int>(run)) * tabsize;
-            from = at + run;
-            rest = tabs >> from;
-        } while (rest);
-    } else if (rest) {
-        // Indentation: a run of tabs first, then no other.
-        const unsigned run = static_cast<unsigned>(__builtin_ctzll(~rest));
-        col = (col / tabsize + static_cast<int>(run)) * tabsize - static_cast<int>(run);
-    }
-    col += static_cast<int>(size - from);
-    if (followers) col -= CountBits(followers >> from);
-    cursor->col = col;
-    return end;
-}
-
-// Moves *cursor over the bytes [p, now) as WalkBytes does, 32 bytes at a
-// time where the text has them.
-const char* Walk(const char* p, const char* now, const char* origin, int tabsize, bool characters, VexaCursor* cursor) {
-    // The last blocks are read ending at now.
-    if (now - origin < 32) return WalkBytes(p, now, origin, tabsize, characters, &cursor->row, &cursor->col);
-    VexaCursor moved = *cursor;
-    while (p < now) {
-        const unsigned size = now - p >= 32 ? 32 : static_cast<unsigned>(now - p);
-        const std::uint64_t control = ControlBits<2>(p + size, characters) >> (32 - size);
-        if (control) {
-            p = WalkBlocks<2>(p + size, size, control, tabsize, characters, &moved);
-            if (!p) return 0;
-        } else {
-            moved.col += static_cast<int>(size);
-            p += size;
-        }
-    }
-    *cursor = moved;
-    return p;
+    if (p < line && !count(line, static_cast<std::size_t>(16 - (line - p)))) return false;
+    const int run = __builtin_ctz(~indent);
+    cursor->row += rows;
+    cursor->col = run * (tabsize - 1) + static_cast<int>(15 - at);
+    *stamp = now;
+    return true;
 }
 #endif
 
@@ -1100,31 +1048,30 @@ void VexaParsingData::Stamp(const char* p) {
     VEXA_ASSERT(p);
     if (tabsize <= 0 || !p) return;
     VEXA_ASSERT(stamp);
-    const char* const from = stamp;
-    if (p <= from) return;  // never backwards
-    // In UTF-8 a column is a character: continuation bytes take none.
-    const bool characters = encoding == VEXA_ENCODING_UTF8;
-    const char* next;
+    if (p <= stamp) return;  // never backwards
 #if defined(VEXA_SCAN_SSE2)
-    if (p - from <= 16 && p - origin >= 16) {
-        // Most spans between two nodes are short: one block read ending at p
-        // holds them, and mostly shows that they only add columns.
-        const unsigned size = static_cast<unsigned>(p - from);
-        const std::uint64_t control = ControlBits<1>(p, characters) >> (16 - size);
-        if (!control) {
+    // Most spans between two nodes are short, and either only add columns or
+    // end a line and indent the next: the 16 bytes before p mostly tell, and
+    // StampWalk takes the other spans (and those near the start of the text).
+    if (p - origin >= 48) {
+        const std::size_t size = static_cast<std::size_t>(p - stamp);
+        const __m128i last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 16));
+        // Signed, bytes from 0x80 on are below 0x0E as well: whatever may
+        // move the cursor other than by one column.
+        const unsigned control = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(_mm_set1_epi8(0x0E), last)));
+        if (size <= 16 && !(control >> (16 - size))) {
             cursor.col += static_cast<int>(size);
             stamp = p;
             return;
         }
-        next = WalkBlocks<1>(p, size, control, tabsize, characters, &cursor);
-    } else {
-        next = Walk(from, p, origin, tabsize, characters, &cursor);
+        const unsigned tabs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(last, _mm_set1_epi8('\t'))));
+        const unsigned marks = control & ~tabs;
+        if (marks && StampLine(p, 31 - static_cast<unsigned>(__builtin_clz(marks)), tabs, tabsize, &cursor, &stamp)) {
+            return;
+        }
     }
-#else
-    next = WalkBytes(from, p, origin, tabsize, characters, &cursor.row, &cursor.col);
 #endif
-    // A zero byte before p leaves the cursor and the stamp as they were.
-    if (next) stamp = next;
+    StampWalk(p, origin, tabsize, encoding, &cursor, &stamp);
     VEXA_ASSERT(cursor.row >= -1);
     VEXA_ASSERT(cursor.col >= -1);
 }
