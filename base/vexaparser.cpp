@@ -1066,7 +1066,7 @@ void VexaParsingData::Stamp(const char* p) {
         }
         const unsigned tabs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(last, _mm_set1_epi8('\t'))));
         const unsigned marks = control & ~tabs;
-        if (marks && StampLine(p, 31 - static_cast<unsigned>(__builtin_clz(marks)), tabs, tabsize, &cursor, &stamp)) {
+        if (marks && StampLine(p, 31 ^ static_cast<unsigned>(__builtin_clz(marks)), tabs, tabsize, &cursor, &stamp)) {
             return;
         }
     }
