@@ -373,6 +373,122 @@ const char* FirstControl(const char* p, const char* now, const char* origin) {
     return p;
 }
 
+// Moves *row and *col over the bytes [p, now): the position after them (past
+// the second half of a line break that ends there), or null when a zero byte
+// ends the text first, leaving *row and *col as they were.
+const char* WalkBytes(const char* p, const char* now, const char* origin, int tabsize, bool characters, int* row,
+                      int* col) {
+    int r = *row;
+    int c = *col;
+    while (p < now) {
+        // Only '\t', '\n', '\r' and the end move the cursor other than by one
+        // column; skip to the first byte below 0x0E in one step.
+        const char* control = characters ? FirstControl<true>(p, now, origin) : FirstControl<false>(p, now, origin);
+        c += static_cast<int>(control - p);
+        p = control;
+        if (p == now) break;
+        if (characters && static_cast<unsigned char>(*p) >= 0x80) {
+            // A run of UTF-8 bytes: a column for each byte that starts a character.
+            for (; p < now && static_cast<unsigned char>(*p) >= 0x80; ++p)
+                c += (static_cast<unsigned char>(*p) & 0xC0) != 0x80;
+            continue;
+        }
+        switch (*p) {
+            case 0:
+                return 0;  // never past the end of the text
+            case '\r':
+                ++r;
+                c = 0;
+                ++p;
+                if (*p == '\n') ++p;
+                break;
+            case '\n':
+                ++r;
+                c = 0;
+                ++p;
+                if (*p == '\r') ++p;
+                break;
+            case '\t':
+                // Indentation is mostly runs of tabs: take a run at once.
+                do {
+                    c = (c / tabsize + 1) * tabsize;
+                    ++p;
+                } while (p < now && *p == '\t');
+                break;
+            default:
+                ++c;
+                ++p;
+                break;
+        }
+    }
+    *row = r;
+    *col = c;
+    return p;
+}
+
+// Stamp for the spans it does not take at once: the cursor and *stamp move
+// to now, unless a zero byte comes first.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+void StampWalk(const char* now, const char* origin, int tabsize, int encoding, VexaCursor* cursor,
+               const char** stamp) {
+    const bool characters = encoding == VEXA_ENCODING_UTF8;
+    const char* next = WalkBytes(*stamp, now, origin, tabsize, characters, &cursor->row, &cursor->col);
+    if (next) *stamp = next;
+}
+
+#if defined(VEXA_SCAN_SSE2)
+// A span that ends a line and indents the next: byte `at` of the 16 before
+// now is the last that may move the cursor other than by one column, but
+// tabs (bits of tabs). When it is a line break in the span (a "\r\n" or
+// "\n\r" counts once), followed by tabs and then other bytes, and preceded
+// in the span by no other line break than '\n' and no zero byte, moves
+// *cursor and *stamp to now and returns true. The 48 bytes before now must
+// be readable.
+inline bool StampLine(const char* now, unsigned at, unsigned tabs, int tabsize, VexaCursor* cursor,
+                      const char** stamp) {
+    const char* line = now - 16 + at;  // the break
+    const char brk = *line;
+    if (brk != '\n' && brk != '\r') return false;
+    const unsigned indent = tabs >> at >> 1;
+    if (indent & (indent + 1)) return false;  // a tab after another byte
+    if (line == now - 1 && (*now == '\n' || *now == '\r')) return false;
+    if (line > *stamp && line[-1] == (brk ^ ('\n' ^ '\r'))) --line;  // its first half
+    // Bytes in [*stamp, line) count only when they are '\n' (a row each);
+    // a '\r' or a zero byte there is left to StampWalk. Blocks from *stamp,
+    // the last read ending at line (bytes before the span shifted out),
+    // flagging every byte below 0x0E (or from 0x80 on, which the signed
+    // comparison takes as well) at first.
+    if (line < *stamp) return false;  // a break before the span
+    int rows = 1;
+    const auto count = [&rows](const char* end, std::size_t skip) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16));
+        if (!(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(_mm_set1_epi8(0x0E), v))) >> skip)) return true;
+        if (static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(v, _mm_setzero_si128())))) >>
+            skip) {
+            return false;
+        }
+        for (unsigned lf = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')))) >> skip; lf;
+             lf &= lf - 1) {
+            ++rows;
+        }
+        return true;
+    };
+    const char* p = *stamp;
+    for (; line - p >= 16; p += 16) {
+        if (!count(p + 16, 0)) return false;
+    }
+    if (p < line && !count(line, static_cast<std::size_t>(16 - (line - p)))) return false;
+    const int run = __builtin_ctz(~indent);
+    cursor->row += rows;
+    cursor->col = run * (tabsize - 1) + static_cast<int>(15 - at);
+    *stamp = now;
+    return true;
+}
+#endif
+
 void StampNode(VexaParsingData* data, const char* p, VexaCursor* location) {
     if (data && p) {
         data->Stamp(p);
@@ -1111,56 +1227,30 @@ void VexaParsingData::Stamp(const char* p) {
     VEXA_ASSERT(p);
     if (tabsize <= 0 || !p) return;
     VEXA_ASSERT(stamp);
-    const char* const now = p;
-    int row = cursor.row;
-    int col = cursor.col;
-    // In UTF-8 a column is a character: continuation bytes take none.
-    const bool characters = encoding == VEXA_ENCODING_UTF8;
-    p = stamp;
-    while (p < now) {
-        // Only '\t', '\n', '\r' and the end move the cursor other than by one
-        // column; skip to the first byte below 0x0E in one step.
-        const char* control = characters ? FirstControl<true>(p, now, origin) : FirstControl<false>(p, now, origin);
-        col += static_cast<int>(control - p);
-        p = control;
-        if (p == now) break;
-        if (characters && static_cast<unsigned char>(*p) >= 0x80) {
-            // A run of UTF-8 bytes: a column for each byte that starts a character.
-            for (; p < now && static_cast<unsigned char>(*p) >= 0x80; ++p)
-                col += (static_cast<unsigned char>(*p) & 0xC0) != 0x80;
-            continue;
+    if (p <= stamp) return;  // never backwards
+#if defined(VEXA_SCAN_SSE2)
+    // Most spans between two nodes are short, and either only add columns or
+    // end a line and indent the next: the 16 bytes before p mostly tell, and
+    // StampWalk takes the other spans (and those near the start of the text).
+    if (p - origin >= 48) {
+        const std::size_t size = static_cast<std::size_t>(p - stamp);
+        const __m128i last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 16));
+        // Signed, bytes from 0x80 on are below 0x0E as well: whatever may
+        // move the cursor other than by one column.
+        const unsigned control = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(_mm_set1_epi8(0x0E), last)));
+        if (size <= 16 && !(control >> (16 - size))) {
+            cursor.col += static_cast<int>(size);
+            stamp = p;
+            return;
         }
-        switch (*p) {
-            case 0:
-                return;  // never past the end of the text
-            case '\r':
-                ++row;
-                col = 0;
-                ++p;
-                if (*p == '\n') ++p;
-                break;
-            case '\n':
-                ++row;
-                col = 0;
-                ++p;
-                if (*p == '\r') ++p;
-                break;
-            case '\t':
-                // Indentation is mostly runs of tabs: take a run at once.
-                do {
-                    col = (col / tabsize + 1) * tabsize;
-                    ++p;
-                } while (p < now && *p == '\t');
-                break;
-            default:
-                ++col;
-                ++p;
-                break;
+        const unsigned tabs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(last, _mm_set1_epi8('\t'))));
+        const unsigned marks = control & ~tabs;
+        if (marks && StampLine(p, 31 ^ static_cast<unsigned>(__builtin_clz(marks)), tabs, tabsize, &cursor, &stamp)) {
+            return;
         }
     }
-    cursor.row = row;
-    cursor.col = col;
-    stamp = p;
+#endif
+    StampWalk(p, origin, tabsize, encoding, &cursor, &stamp);
     VEXA_ASSERT(cursor.row >= -1);
     VEXA_ASSERT(cursor.col >= -1);
 }

@@ -38,6 +38,37 @@ TEST(Locations, Stamp) {
     EXPECT_TRUE(data.Cursor().row == 3 && data.Cursor().col == 1);
 }
 
+// Row and column of each target of text stamped in turn from (0, 0), byte by
+// byte: '\n' or '\r' starts a row and takes the other one right after it
+// along, a tab moves to the next multiple of the tab size, a UTF-8
+// continuation byte takes no column when utf8, and a zero byte before a
+// target leaves the cursor where it was.
+static std::vector<std::pair<int, int>> ByteCount(const std::string& text, int tabsize, bool utf8,
+                                                  const std::vector<size_t>& targets) {
+    std::vector<std::pair<int, int>> out;
+    int row = 0, col = 0;
+    size_t at = 0;
+    for (const size_t target : targets) {
+        int r = row, c = col;
+        size_t i = at;
+        while (i < target && text[i]) {
+            const char b = text[i++];
+            if (b == '\r' || b == '\n') {
+                ++r;
+                c = 0;
+                if (text[i] == (b == '\r' ? '\n' : '\r')) ++i;
+            } else if (b == '\t') {
+                c = (c / tabsize + 1) * tabsize;
+            } else if (!utf8 || (static_cast<unsigned char>(b) & 0xC0) != 0x80) {
+                ++c;
+            }
+        }
+        if (i >= target) std::tie(row, col, at) = std::make_tuple(r, c, i);
+        out.emplace_back(row, col);
+    }
+    return out;
+}
+
 // Stamps along texts mixing line breaks, tabs and other bytes below and
 // above 0x0E, at spans of every length, against a byte-by-byte count.
 TEST(Locations, StampMatchesByteCount) {
@@ -49,26 +80,81 @@ TEST(Locations, StampMatchesByteCount) {
     };
     for (int round = 0; round < 400; ++round) {
         std::string text;
-        for (std::uint32_t n = next(80); n--;) text += alphabet[next(round % 2 ? 10 : 3)];
+        for (std::uint32_t n = next(120); n--;) text += alphabet[next(round % 2 ? 10 : 3)];
         const int tabsize = 1 + static_cast<int>(next(8));
+        std::vector<size_t> targets;
+        for (size_t i = 0; i < text.size();) targets.push_back(i = std::min(text.size(), i + next(40)));
+        const auto expected = ByteCount(text, tabsize, false, targets);
         VexaParsingData data(text.c_str(), tabsize, 0, 0);
-        int row = 0, col = 0;
-        size_t i = 0;
-        while (i < text.size()) {
-            const size_t target = std::min(text.size(), i + next(20));
-            while (i < target) {
-                const char c = text[i++];
-                if (c == '\r' || c == '\n') {
-                    ++row;
-                    col = 0;
-                    if (text[i] == (c == '\r' ? '\n' : '\r')) ++i;
-                } else {
-                    col = c == '\t' ? (col / tabsize + 1) * tabsize : col + 1;
+        for (size_t k = 0; k < targets.size(); ++k) {
+            data.Stamp(text.c_str() + targets[k]);
+            ASSERT_EQ(expected[k], std::make_pair(data.Cursor().row, data.Cursor().col))
+                << Escaped(text) << " at " << targets[k];
+        }
+    }
+}
+
+// Spans placed against the 16-byte blocks that the tracker reads ending at
+// each stamped position, past the text's first 48 bytes unless said.
+TEST(Locations, StampAtBlockEdges) {
+    const std::string pad(48, 'x');
+    const std::string cases[] = {
+        // A break among the last 16 bytes, with tabs after it, the span
+        // reaching into the block before.
+        pad + "name=\"a value of some length\"\n\t\tnext",
+        pad + "k='v'\n\t\t  x='y'\n\t \tz",              // tabs then spaces; a tab after a space
+        pad + "0123456789abcd\r\n\t\t0123456789abc",     // "\r\n" split at the last block's edge
+        pad + "0123456789abcd\n\r\t\t0123456789abc",     // "\n\r" likewise
+        pad + "0123456789abcde\r\n\t0123456789abcd",     // the '\n' first in the last block
+        pad + "ab\n\rcd\r\n\r\nef\n\n\r\rgh\r\n\n\rij",  // breaks pairing off in runs
+        pad + "a\nb\nc\nd\ne\nf\ng\nh\ni\nj\nk\nl\nm\nn\no\np\nq\nr\ns\nt\n\t\tu",  // many rows, longer than 32
+        pad + "<item>with some text, longer than thirty-two bytes</item>\n    <next>",
+        pad + "a\tb\tc\td\te\tf\tg\th\ti\tj\tk\tl\tm\tn\to\tp\tq",  // tabs and no break, longer than 32
+        pad + "tail\r",
+        "a\n\tb\r\n\tc\td",  // the text's first 16 bytes
+        "\t\tx\ny",
+    };
+    for (const std::string& text : cases) {
+        for (const int tabsize : {1, 4, 8}) {
+            // A stamp at every position, then one at every position after it.
+            for (size_t from = 0; from <= text.size(); ++from) {
+                for (size_t to = from + 1; to <= text.size(); ++to) {
+                    const auto expected = ByteCount(text, tabsize, false, {from, to});
+                    VexaParsingData data(text.c_str(), tabsize, 0, 0);
+                    data.Stamp(text.c_str() + from);
+                    data.Stamp(text.c_str() + to);
+                    ASSERT_EQ(expected[1], std::make_pair(data.Cursor().row, data.Cursor().col))
+                        << Escaped(text) << " tab " << tabsize << " from " << from << " to " << to;
                 }
             }
-            data.Stamp(text.c_str() + target);
-            ASSERT_EQ(std::make_pair(row, col), std::make_pair(data.Cursor().row, data.Cursor().col))
-                << Escaped(text) << " at " << target;
+        }
+    }
+}
+
+// In UTF-8 a character is one column, also where its bytes straddle the
+// edge of a block read before a stamped node.
+TEST(Locations, Utf8AtBlockEdges) {
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>";
+    const std::string e = "\xC3\xA9", yen = "\xE2\x82\xAC";
+    const std::string bodies[] = {
+        std::string(40, 'x') + e + std::string(15, 'y'),           // split before the last 15 bytes
+        std::string(41, 'x') + yen + std::string(14, 'y'),         // a three-byte character across the edge
+        std::string(30, 'x') + "\n" + e + e + e + "\t" + e + "z",  // after a break, with a tab
+        e + "\n\t\t" + e + "\n" + yen + yen,
+        std::string(20, ' ') + e + "\r\n\t" + std::string(33, 'q'),
+    };
+    for (const std::string& body : bodies) {
+        for (const std::string& before : {std::string(), std::string(37, 'p') + "\n"}) {
+            const std::string text = head + before + body + "<b/></r>";
+            VexaDocument doc;
+            doc.SetTabSize(4);
+            doc.Parse(text.c_str());
+            ASSERT_FALSE(doc.Error()) << Escaped(text);
+            const VexaElement* r = doc.FirstChildElement("r");
+            const VexaElement* b = r ? r->FirstChildElement("b") : nullptr;
+            ASSERT_NE(nullptr, b) << Escaped(text);
+            const auto expected = ByteCount(text, 4, true, {text.find("<b/>")});
+            EXPECT_EQ(expected[0], std::make_pair(b->Row(), b->Column())) << Escaped(text);
         }
     }
 }
