@@ -1027,8 +1027,6 @@ VexaDeclaration* VexaNode::ToDeclaration() const {
 
 // ----------------------------------------------------------- VexaAttribute
 
-VexaAttribute::VexaAttribute() : document(0), prev(0), next(0), pooled(false) {}
-
 VexaAttribute::VexaAttribute(const char* attributeName, const char* attributeValue)
     : document(0), prev(0), next(0), pooled(false) {
     name.Assign(attributeName, std::strlen(attributeName));
@@ -1123,19 +1121,6 @@ void VexaAttributeSet::Add(VexaAttribute* addMe) {
     Append(addMe);
 }
 
-void VexaAttributeSet::Append(VexaAttribute* addMe) {
-    addMe->next = 0;
-    if (!first) {
-        addMe->prev = addMe;
-        first = addMe;
-        return;
-    }
-    VexaAttribute* last = first->prev;
-    addMe->prev = last;
-    last->next = addMe;
-    first->prev = addMe;
-}
-
 void VexaAttributeSet::Remove(VexaAttribute* removeMe) {
     for (VexaAttribute* node = first; node; node = node->next) {
         if (node != removeMe) continue;
@@ -1155,8 +1140,6 @@ void VexaAttributeSet::Remove(VexaAttribute* removeMe) {
     }
     VEXA_ASSERT(0);  // not in this set
 }
-
-VexaAttribute* VexaAttributeSet::First() const { return first; }
 
 VexaAttribute* VexaAttributeSet::Last() const { return first ? first->prev : 0; }
 
@@ -1197,12 +1180,6 @@ void VexaElement::DiscardAttributes() {
         }
         attribute = following;
     }
-}
-
-VexaAttribute* VexaElement::CreateAttribute(VexaMemory* memory) {
-    VexaAttribute* attribute = Make<VexaAttribute>(memory);
-    attribute->pooled = memory != 0;
-    return attribute;
 }
 
 void VexaElement::DestroyAttribute(VexaAttribute* attribute, VexaMemory* memory) {

@@ -394,7 +394,7 @@ class VEXA_API VexaAttribute : public VexaBase {
 
 public:
     /// An attribute with empty name and value.
-    VexaAttribute();
+    VexaAttribute() : document(0), prev(0), next(0), pooled(false) {}
     /// An attribute with copies of name and value (neither null).
     VexaAttribute(const char* name, const char* value);
     virtual ~VexaAttribute();
@@ -434,6 +434,9 @@ public:
     virtual const char* Parse(const char* p, VexaParsingData* data);
 
 private:
+    /// Parse's work, in line where the parser reads a start tag.
+    const char* Read(const char* p, VexaParsingData* data);
+
     VexaDocument* document;
     impl::Chars name;
     impl::Chars value;
@@ -456,7 +459,7 @@ public:
     void Remove(VexaAttribute* removeMe);
 
     /// The first attribute, or null.
-    VexaAttribute* First() const;
+    VexaAttribute* First() const { return first; }
     /// The last attribute, or null.
     VexaAttribute* Last() const;
     /// The attribute named name (exact, case-sensitive), or null.

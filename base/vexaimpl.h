@@ -2,6 +2,7 @@
 #ifndef VEXA_IMPL_INCLUDED
 #define VEXA_IMPL_INCLUDED
 
+#include <new>
 #include <string>
 
 #include "vexa.h"
@@ -91,6 +92,28 @@ private:
 };
 
 }  // namespace impl
+
+// In line: the parse makes and links every attribute with them.
+inline VexaAttribute* VexaElement::CreateAttribute(VexaMemory* memory) {
+    VexaAttribute* const attribute =
+        memory ? new (memory->Allocate(sizeof(VexaAttribute))) VexaAttribute() : new VexaAttribute();
+    attribute->pooled = memory != 0;
+    return attribute;
+}
+
+inline void VexaAttributeSet::Append(VexaAttribute* addMe) {
+    addMe->next = 0;
+    if (!first) {
+        addMe->prev = addMe;
+        first = addMe;
+        return;
+    }
+    VexaAttribute* last = first->prev;
+    addMe->prev = last;
+    last->next = addMe;
+    first->prev = addMe;
+}
+
 }  // namespace ORMELA
 
 #ifdef NDEBUG

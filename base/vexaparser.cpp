@@ -446,6 +446,20 @@ void StampWalk(const char* now, const char* origin, int tabsize, int encoding, V
 // in the span by no other line break than '\n' and no zero byte, moves
 // *cursor and *stamp to now and returns true. The 48 bytes before now must
 // be readable.
+// The column after a span of the last 16 bytes before a stamp, from bit
+// from on, that holds tabs (bits of tabs) among bytes of one column each.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+int StampTabs(int col, unsigned tabs, unsigned from, int tabsize) {
+    for (unsigned t = tabs >> from << from; t; t &= t - 1) {
+        const unsigned at = static_cast<unsigned>(__builtin_ctz(t));
+        col = ((col + static_cast<int>(at - from)) / tabsize + 1) * tabsize;
+        from = at + 1;
+    }
+    return col + static_cast<int>(16 - from);
+}
+
 inline bool StampLine(const char* now, unsigned at, unsigned tabs, int tabsize, VexaCursor* cursor,
                       const char** stamp) {
     const char* line = now - 16 + at;  // the break
@@ -1245,6 +1259,12 @@ void VexaParsingData::Stamp(const char* p) {
         }
         const unsigned tabs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(last, _mm_set1_epi8('\t'))));
         const unsigned marks = control & ~tabs;
+        if (size <= 16 && !(marks >> (16 - size))) {
+            // Tabs between attributes on one line: each goes to its stop.
+            cursor.col = StampTabs(cursor.col, tabs, 16 - static_cast<unsigned>(size), tabsize);
+            stamp = p;
+            return;
+        }
         if (marks && StampLine(p, 31 ^ static_cast<unsigned>(__builtin_clz(marks)), tabs, tabsize, &cursor, &stamp)) {
             return;
         }
@@ -1398,7 +1418,9 @@ const char* VexaDeclaration::Parse(const char* p, VexaParsingData* data) {
     }
 }
 
-const char* VexaAttribute::Parse(const char* p, VexaParsingData* data) {
+const char* VexaAttribute::Parse(const char* p, VexaParsingData* data) { return Read(p, data); }
+
+VEXA_HOT_INLINE const char* VexaAttribute::Read(const char* p, VexaParsingData* data) {
     if (!p) return 0;
     p = SkipSpaces(p);
     if (!*p) return 0;
@@ -1533,7 +1555,7 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
         VexaAttribute* const added = pending.attribute;
         const char* const attributeStart = p;
         added->document = doc;
-        p = added->Parse(p, data);
+        p = added->Read(p, data);
         if (!p || !*p) {
             Report(doc, VEXA_ERROR_ELEMENT, attributeStart, data);
             return 0;

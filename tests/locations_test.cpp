@@ -110,12 +110,13 @@ TEST(Locations, StampAtBlockEdges) {
         pad + "a\nb\nc\nd\ne\nf\ng\nh\ni\nj\nk\nl\nm\nn\no\np\nq\nr\ns\nt\n\t\tu",  // many rows, longer than 32
         pad + "<item>with some text, longer than thirty-two bytes</item>\n    <next>",
         pad + "a\tb\tc\td\te\tf\tg\th\ti\tj\tk\tl\tm\tn\to\tp\tq",  // tabs and no break, longer than 32
+        pad + "ab\t\tcde\t f\tghijk\t\t\tl",  // tabs in runs and alone, between attributes on one line
         pad + "tail\r",
         "a\n\tb\r\n\tc\td",  // the text's first 16 bytes
         "\t\tx\ny",
     };
     for (const std::string& text : cases) {
-        for (const int tabsize : {1, 4, 8}) {
+        for (const int tabsize : {1, 3, 4, 8}) {
             // A stamp at every position, then one at every position after it.
             for (size_t from = 0; from <= text.size(); ++from) {
                 for (size_t to = from + 1; to <= text.size(); ++to) {
