@@ -435,7 +435,7 @@ public:
 
 private:
     /// Parse's work, in line where the parser reads a start tag.
-    const char* Read(const char* p, VexaParsingData* data);
+    inline const char* Read(const char* p, VexaParsingData* data);
 
     VexaDocument* document;
     impl::Chars name;
@@ -470,7 +470,7 @@ private:
     VexaAttributeSet(const VexaAttributeSet&);
     VexaAttributeSet& operator=(const VexaAttributeSet&);
     /// Appends without the name check, for callers that made it already.
-    void Append(VexaAttribute* addMe);
+    inline void Append(VexaAttribute* addMe);
 
     VexaAttribute* first;  // null when empty; its prev is the last
 };
@@ -530,7 +530,7 @@ private:
     /// right after (see DiscardChildren).
     void DiscardAttributes();
     /// A new attribute, from memory (null: the heap).
-    static VexaAttribute* CreateAttribute(VexaMemory* memory);
+    static inline VexaAttribute* CreateAttribute(VexaMemory* memory);
     /// Deletes attribute, giving a pooled one back to memory.
     static void DestroyAttribute(VexaAttribute* attribute, VexaMemory* memory);
     /// Reads the start tag at p: name and attributes. Returns the position
