@@ -718,13 +718,15 @@ void CopyAny(impl::Chars* chars, VexaMemory* memory, const char* s, size_t n) {
 }
 
 // As CopyAny; limit, when known, is the end of the text that s lies in.
-// Most names and values are short: in memory they take one sixteen-byte
-// move, which the text after s and the room reserved both allow, in line.
+// Most names and values are short: in memory they take two sixteen-byte
+// moves, which the text after s and the room reserved both allow, in line.
 VEXA_HOT_INLINE void CopyInto(impl::Chars* chars, VexaMemory* memory, const char* s, size_t n, const char* limit = 0) {
 #if defined(VEXA_SCAN_SSE2)
-    if (n < 16 && memory && limit && limit - s >= 16) {
-        char* const place = memory->Reserve(16);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(place), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+    if (n < 32 && memory && limit && limit - s >= 32) {
+        char* const place = memory->Reserve(32);
+        const __m128i* const from = reinterpret_cast<const __m128i*>(s);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(place), _mm_loadu_si128(from));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(place + 16), _mm_loadu_si128(from + 1));
         place[n] = 0;
         memory->Commit(n + 1);
         chars->Adopt(place, n, true);
@@ -1259,6 +1261,22 @@ void VexaParsingData::Stamp(const char* p) {
         }
         const unsigned tabs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(last, _mm_set1_epi8('\t'))));
         const unsigned marks = control & ~tabs;
+        if (size <= 16) {
+            // One line feed in the span, alone, then a run of tabs and other
+            // bytes: an attribute on a line of its own, say.
+            const unsigned mark = marks >> (16 - size) << (16 - size);
+            if (mark && !(mark & (mark - 1))) {
+                const unsigned at = static_cast<unsigned>(__builtin_ctz(mark));
+                const unsigned indent = tabs >> at >> 1;
+                if (p[static_cast<int>(at) - 16] == '\n' && !(indent & (indent + 1)) && (at < 15 || *p != '\r')) {
+                    const int run = __builtin_ctz(~indent);
+                    ++cursor.row;
+                    cursor.col = run * (tabsize - 1) + static_cast<int>(15 - at);
+                    stamp = p;
+                    return;
+                }
+            }
+        }
         if (size <= 16 && !(marks >> (16 - size))) {
             // Tabs between attributes on one line: each goes to its stop.
             cursor.col = StampTabs(cursor.col, tabs, 16 - static_cast<unsigned>(size), tabsize);
