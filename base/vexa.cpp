@@ -681,6 +681,8 @@ void VexaNode::DeleteChildren(VexaMemory* memory) {
 
 void VexaNode::DiscardChildren() {
     // The walk of DeleteChildren, without giving each pooled node back.
+    const VexaMemory* const memory = type == DOCUMENT ? static_cast<VexaDocument*>(this)->memory : 0;
+    const bool attributesOnHeap = !memory || memory->attributesOnHeap;
     VexaNode* node = firstChild;
     firstChild = lastChild = 0;
     while (node) {
@@ -698,7 +700,7 @@ void VexaNode::DiscardChildren() {
             node->firstChild = node->lastChild = 0;
         }
         node->value.FreeHeap();
-        if (node->type == ELEMENT) static_cast<VexaElement*>(node)->DiscardAttributes();
+        if (node->type == ELEMENT && attributesOnHeap) static_cast<VexaElement*>(node)->DiscardAttributes();
         // The other kinds hold nothing more, apart from a declaration's strings.
         if (node->type == DECLARATION) node->~VexaNode();
         node = following;
@@ -1035,7 +1037,10 @@ VexaAttribute::VexaAttribute(const char* attributeName, const char* attributeVal
 
 VexaAttribute::~VexaAttribute() {}
 
-void VexaAttribute::SetValue(const char* v) { value.Assign(v, std::strlen(v)); }
+void VexaAttribute::SetValue(const char* v) {
+    value.Assign(v, std::strlen(v));
+    if (pooled) impl::Access::NoteAttributeOnHeap(document);
+}
 
 VexaAttribute* VexaAttribute::Next() const { return next; }
 
@@ -1088,7 +1093,7 @@ void VexaAttribute::SetDoubleValue(double v) {
     // Large numbers in fixed notation run to hundreds of digits.
     std::string text(static_cast<size_t>(needed) + 1, '\0');
     std::snprintf(&text[0], text.size(), "%lf", v);
-    value.Assign(text.data(), static_cast<size_t>(needed));
+    SetValue(text.c_str());
 }
 
 void VexaAttribute::Print(FILE* file, int) const {
@@ -1235,6 +1240,7 @@ void VexaElement::SetAttribute(const char* name, const char* v) {
     newName.Assign(name, std::strlen(name));
     newValue.Assign(v, std::strlen(v));
     VexaAttribute* attribute = CreateAttribute(MemoryOf());
+    impl::Access::NoteAttributeOnHeap(GetDocument());
     attribute->name.Swap(newName);
     attribute->value.Swap(newValue);
     attributeSet.Append(attribute);

@@ -723,6 +723,7 @@ public:
 
 private:
     friend class VexaNode;
+    friend struct impl::Access;
     bool error;
     int errorCode;
     std::string errorText;

@@ -27,6 +27,7 @@ void VexaMemory::Release() {
     }
     cursor = end = 0;
     nextBlock = kFirstBlock;
+    attributesOnHeap = false;
     for (Free*& list : lists) list = 0;
 }
 

@@ -15,7 +15,7 @@ namespace ORMELA {
 // uses it, so it needs no lock.
 class VexaMemory {
 public:
-    VexaMemory() : blocks(0), cursor(0), end(0), nextBlock(kFirstBlock), lists() {}
+    VexaMemory() : attributesOnHeap(false), blocks(0), cursor(0), end(0), nextBlock(kFirstBlock), lists() {}
     ~VexaMemory() { Release(); }
 
     // size bytes, aligned for any node; throws std::bad_alloc.
@@ -51,6 +51,11 @@ public:
     }
     // Every block back to the heap; nothing allocated may be in use.
     void Release();
+
+    // Whether an attribute of a node made here holds heap memory (a value
+    // set later, an attribute added later or read by a parse of the
+    // element's own): only then must clearing the document look at each.
+    bool attributesOnHeap;
 
 private:
     VexaMemory(const VexaMemory&);

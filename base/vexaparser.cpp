@@ -1538,6 +1538,8 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
         Report(doc, VEXA_ERROR_ELEMENT_NAME, nameStart, data);
         return 0;
     }
+    // Attributes read outside the document's own parse live on the heap.
+    if (pooled && !data->memory) impl::Access::NoteAttributeOnHeap(doc);
     NameIndex names(attributeSet.First());
     for (;;) {
         const char* const before = p;

@@ -5,6 +5,7 @@
 // consistent and can be destroyed, and the next parse works.
 #include <dirent.h>
 
+#include <functional>
 #include <new>
 
 #include "../test_util.h"
@@ -225,5 +226,33 @@ TEST(DocumentMemory, HeapPartsOfParsedNodesAreFreed) {
             }
         }
         EXPECT_EQ(liveAllocations, before) << (clearFirst ? "cleared, then destroyed" : "destroyed");
+    }
+}
+
+// Each way an attribute of a parsed element comes to hold heap memory, alone
+// in its document, which then frees it.
+TEST(DocumentMemory, EachWayAnAttributeTakesHeapMemoryIsFreed) {
+    const std::function<void(VexaElement*)> edits[] = {
+        [](VexaElement* e) { e->FirstAttribute()->SetValue("a value long enough for any short-string buffer"); },
+        [](VexaElement* e) { e->FirstAttribute()->SetIntValue(123456789); },
+        [](VexaElement* e) { e->FirstAttribute()->SetDoubleValue(1e300); },  // hundreds of digits
+        [](VexaElement* e) { e->SetAttribute("a", "a value long enough for any short-string buffer"); },
+        [](VexaElement* e) { e->SetAttribute("new", "a value long enough for any short-string buffer"); },
+        [](VexaElement* e) { e->SetAttribute("count", 42); },
+        [](VexaElement* e) { e->Parse("<e b='a value long enough for any short-string buffer'/>", nullptr); },
+    };
+    for (size_t i = 0; i < sizeof edits / sizeof edits[0]; ++i) {
+        for (const bool clearFirst : {true, false}) {
+            Arm(-1);
+            const long long before = liveAllocations;
+            {
+                VexaDocument doc;
+                doc.Parse("<r><e a='1'/></r>");
+                ASSERT_FALSE(doc.Error());
+                edits[i](doc.FirstChildElement()->FirstChildElement());
+                if (clearFirst) doc.Clear();
+            }
+            EXPECT_EQ(liveAllocations, before) << "edit " << i << (clearFirst ? ", cleared" : "");
+        }
     }
 }
