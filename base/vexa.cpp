@@ -19,13 +19,17 @@
 #endif
 
 // The rare paths of the writer stay out of line, so that its common ones
-// inline into every caller small.
+// inline into every caller small; the check of short names and values is
+// inlined where the compiler would not on its own.
 #if defined(__GNUC__)
 #define VEXA_NOINLINE __attribute__((noinline))
+#define VEXA_ALWAYS_INLINE inline __attribute__((always_inline))
 #elif defined(_MSC_VER)
 #define VEXA_NOINLINE __declspec(noinline)
+#define VEXA_ALWAYS_INLINE __forceinline
 #else
 #define VEXA_NOINLINE
+#define VEXA_ALWAYS_INLINE inline
 #endif
 
 #include "vexaencoding.h"
@@ -278,7 +282,7 @@ size_t PlainLength(const char* s, size_t n) {
 // escaping; false, with nothing copied, otherwise. Most names and values
 // are this short: their bytes are checked in the registers that copy them.
 template <bool kKeepBytes>
-bool CopyIfPlain(char* out, const char* s, size_t n) {
+VEXA_ALWAYS_INLINE bool CopyIfPlain(char* out, const char* s, size_t n) {
 #if defined(VEXA_SCAN_SSE2)
     if (n >= 8) {
         const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s));
