@@ -423,12 +423,12 @@ public:
     void PutName(const char* s) { PutName(s, std::strlen(s)); }
     // An attribute's value with its '=' and quotes: apostrophes when the
     // value holds a double quote. Escaped, either quote is written the same,
-    // so a value whose longest escaped form fits the buffer is written in one
-    // pass: nothing is handed on meanwhile, and its opening quote is changed
-    // in place at the first double quote met.
+    // so a value whose longest escaped form fits the room left is written in
+    // one pass: nothing is handed on meanwhile, and its opening quote is
+    // changed in place at the first double quote met. Others (a long value,
+    // or one at the end of the buffer) are searched for one first.
     void PutQuoted(const char* s, size_t n) {
-        if (n <= kInPlaceValue) {
-            if (6 * n + kQuotedSlack > kChunk - used) Flush();
+        if (n <= kInPlaceValue && 6 * n + kQuotedSlack <= kChunk - used) {
             buffer[used++] = '=';
             const size_t open = used;
             buffer[used++] = '"';
@@ -521,16 +521,21 @@ private:
             out[n - 1] = s[n - 1];
         }
     }
-    // A piece larger than the room left: what is held goes first, then the
-    // piece, straight on when even an empty buffer could not hold it.
+    // A piece larger than the room left. The buffer is filled before it is
+    // handed on, and the rest goes straight on in whole chunks, so that all
+    // pieces handed on but the last are whole chunks: stdio then writes each
+    // to its file in one call.
     VEXA_NOINLINE void PutLong(const char* s, size_t n) {
+        const size_t room = kChunk - used;
+        std::memcpy(buffer + used, s, room);
+        used = kChunk;
         Flush();
-        if (n > kChunk) {
-            Emit(s, n);
-            return;
-        }
-        std::memcpy(buffer, s, n);
-        used = n;
+        s += room;
+        n -= room;
+        const size_t whole = n - n % kChunk;
+        if (whole) Emit(s, whole);
+        std::memcpy(buffer, s + whole, n - whole);
+        used = n - whole;
     }
     // Plain runs are found a block at a time and copied whole. quote, unless
     // kNoQuote, is where the buffer holds the opening quote of the value.
@@ -553,9 +558,13 @@ private:
                 i = EscapeOne(s, n, i, rules, *this);  // may pass a reference through
             } else {
                 if (c == '"' && quote != kNoQuote) buffer[quote] = '\'';
-                if (kChunk - used < 8) Flush();
-                std::memcpy(buffer + used, kReplacements.text[c], 8);
-                used += static_cast<size_t>(kReplacements.text[c][7]);
+                const char* const row = kReplacements.text[c];
+                if (kChunk - used >= 8) {
+                    std::memcpy(buffer + used, row, 8);
+                    used += static_cast<size_t>(row[7]);
+                } else {
+                    Put(row, static_cast<size_t>(row[7]));
+                }
                 ++i;
             }
             const size_t run = PlainLength<kKeepBytes>(s + i, n - i);
