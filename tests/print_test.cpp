@@ -140,7 +140,8 @@ TEST(Escape, RunsAcrossTheWritersBuffer) {
     const size_t kLengths[] = {15, 1000, 5459, 5460, 40000};
     for (const int encoding : kEncodings) {
         for (const size_t length : kLengths) {
-            const std::string plain(length, 'x');
+            std::string plain(length, ' ');
+            for (size_t i = 0; i < length; ++i) plain[i] = "abcdefghijklmnopqrstuvwxyz0123456789"[i % 36];
             const std::string values[] = {
                 plain,
                 plain.substr(1) + "\"",        // the double quote only at the end
