@@ -3,12 +3,34 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <ostream>
 #include <string>
+
+// Output finds the bytes to escape as the parser's scanners find theirs:
+// sixteen at a time with SSE2, else (or built with VEXA_NO_SSE2) eight.
+#if defined(__SSE2__) && !defined(VEXA_NO_SSE2)
+#define VEXA_SCAN_SSE2 1
+#include <emmintrin.h>
+#endif
+
+// The rare paths of the writer stay out of line, so that its common ones
+// inline into every caller small; the check of short names and values is
+// inlined where the compiler would not on its own.
+#if defined(__GNUC__)
+#define VEXA_NOINLINE __attribute__((noinline))
+#define VEXA_ALWAYS_INLINE inline __attribute__((always_inline))
+#elif defined(_MSC_VER)
+#define VEXA_NOINLINE __declspec(noinline)
+#define VEXA_ALWAYS_INLINE __forceinline
+#else
+#define VEXA_NOINLINE
+#define VEXA_ALWAYS_INLINE inline
+#endif
 
 #include "vexaencoding.h"
 #include "vexaimpl.h"
@@ -48,15 +70,40 @@ const int kHelperRules = -1;
 // ASCII as a reference; the other encodings write those bytes as they are.
 struct EscapeTable {
     unsigned char kind[256];
-    explicit EscapeTable(bool bytesBeyondAscii) : kind() {
+    constexpr explicit EscapeTable(bool bytesBeyondAscii) : kind() {
         for (int c = 0; c < 256; ++c) kind[c] = ((c >= 0x20 && c <= 0x7E) || (bytesBeyondAscii && c >= 0x80)) ? 0 : 2;
         kind[static_cast<unsigned char>('&')] = kind[static_cast<unsigned char>('<')] = 1;
         kind[static_cast<unsigned char>('>')] = kind[static_cast<unsigned char>('"')] = 1;
         kind[static_cast<unsigned char>('\'')] = 1;
     }
 };
-const EscapeTable kEscape(false);
-const EscapeTable kEscapeKeepBytes(true);
+constexpr EscapeTable kEscape(false);
+constexpr EscapeTable kEscapeKeepBytes(true);
+
+// The text a byte that needs escaping becomes, whatever the rules: one of
+// the five predefined entities (spelled as in VexaBase::entity) or a
+// hexadecimal reference. Rows are eight bytes, the length in the last, so
+// that a writer with room copies a whole row at once.
+struct Replacements {
+    char text[256][8];
+    constexpr Replacements() : text() {
+        const char hex[] = "0123456789ABCDEF";
+        for (int c = 0; c < 256; ++c) {
+            const char reference[] = {'&', '#', 'x', hex[c >> 4], hex[c & 15], ';'};
+            Set(c, reference, 6);
+        }
+        Set('&', "&amp;", 5);
+        Set('<', "&lt;", 4);
+        Set('>', "&gt;", 4);
+        Set('"', "&quot;", 6);
+        Set('\'', "&apos;", 6);
+    }
+    constexpr void Set(int c, const char* s, int length) {
+        for (int k = 0; k < length; ++k) text[c][k] = s[k];
+        text[c][7] = static_cast<char>(length);
+    }
+};
+constexpr Replacements kReplacements;
 
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
@@ -96,6 +143,7 @@ namespace {
 using impl::kEscape;
 using impl::kEscapeKeepBytes;
 using impl::kHelperRules;
+using impl::kReplacements;
 using impl::ReferenceLength;
 
 // Writes the escaped form of the byte at s[i], which needs one, to sink
@@ -104,29 +152,191 @@ using impl::ReferenceLength;
 // one is text; other rules pass some through (see ReferenceLength).
 template <class Sink>
 size_t EscapeOne(const char* s, size_t n, size_t i, int encoding, Sink& sink) {
-    static const char hex[] = "0123456789ABCDEF";
-    const char c = s[i];
-    if (c == '&' && encoding != VEXA_ENCODING_UTF8) {
+    if (s[i] == '&' && encoding != VEXA_ENCODING_UTF8) {
         const size_t reference = ReferenceLength(s, n, i, encoding);
         if (reference) {
             sink.Put(s + i, reference);
             return i + reference;
         }
     }
-    // The five predefined entities, '&' first.
-    for (const VexaBase::Entity& e : VexaBase::entity) {
-        if (e.chr == c) {
-            sink.Put(e.str, e.strLength);
-            return i + 1;
-        }
-    }
-    const unsigned char u = static_cast<unsigned char>(c);
-    const char reference[6] = {'&', '#', 'x', hex[u >> 4], hex[u & 15], ';'};
-    sink.Put(reference, 6);
+    const char* const row = kReplacements.text[static_cast<unsigned char>(s[i])];
+    sink.Put(row, static_cast<size_t>(row[7]));
     return i + 1;
 }
 
-inline bool Plain(char c) { return kEscape.kind[static_cast<unsigned char>(c)] == 0; }
+// PlainLength<kKeepBytes>(s, n) is the length of the run at the start of
+// s[0, n) that is written as it is: the index of the first byte that the
+// escape table (kEscapeKeepBytes with kKeepBytes, else kEscape) marks, or n.
+// It reads a block of sixteen bytes at a time (eight without SSE2), the last
+// one ending at n, and a shorter run as two overlapping halves side by side
+// in one block, so that only runs of under four bytes take the byte loop.
+#if defined(VEXA_SCAN_SSE2)
+// One bit for each byte of v that the escape table marks.
+template <bool kKeepBytes>
+unsigned Marks(__m128i v) {
+    // Controls; read signed, the bytes from 0x80 on are below 0x20 too.
+    __m128i m =
+        kKeepBytes ? _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v) : _mm_cmplt_epi8(v, _mm_set1_epi8(0x20));
+    m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)));
+    m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
+    // '&' and '\'' differ in the lowest bit only, '<' and '>' in the next.
+    m = _mm_or_si128(m, _mm_cmpeq_epi8(_mm_and_si128(v, _mm_set1_epi8(~1)), _mm_set1_epi8('&')));
+    m = _mm_or_si128(m, _mm_cmpeq_epi8(_mm_and_si128(v, _mm_set1_epi8(~2)), _mm_set1_epi8('<')));
+    return static_cast<unsigned>(_mm_movemask_epi8(m));
+}
+
+template <bool kKeepBytes>
+size_t PlainLength(const char* s, size_t n) {
+    const auto at = [](const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    if (n >= 16) {
+        size_t i = 0;
+        for (; n - i >= 16; i += 16) {
+            const unsigned hits = Marks<kKeepBytes>(at(s + i));
+            if (hits) return i + static_cast<size_t>(__builtin_ctz(hits));
+        }
+        if (i == n) return n;
+        const unsigned hits = Marks<kKeepBytes>(at(s + n - 16)) >> (16 - (n - i));
+        return hits ? i + static_cast<size_t>(__builtin_ctz(hits)) : n;
+    }
+    if (n >= 4) {
+        // Bytes in both halves are flagged in the first one first.
+        size_t half = 8;
+        __m128i v;
+        if (n >= 8) {
+            v = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s)),
+                                   _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + n - 8)));
+        } else {
+            half = 4;
+            std::uint32_t a, b;
+            std::memcpy(&a, s, 4);
+            std::memcpy(&b, s + n - 4, 4);
+            v = _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(a)), _mm_cvtsi32_si128(static_cast<int>(b)));
+        }
+        const unsigned hits = Marks<kKeepBytes>(v) & ((1u << (2 * half)) - 1);
+        if (!hits) return n;
+        const size_t k = static_cast<size_t>(__builtin_ctz(hits));
+        return k < half ? k : n + k - 2 * half;
+    }
+    const unsigned char* const kinds = kKeepBytes ? kEscapeKeepBytes.kind : kEscape.kind;
+    size_t i = 0;
+    while (i < n && kinds[static_cast<unsigned char>(s[i])] == 0) ++i;
+    return i;
+}
+#else
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#define VEXA_SCAN_WORDS 1
+const std::uint64_t kEachByte = 0x0101010101010101ULL;
+
+// The zero bytes of x, flagged as Marks flags them.
+inline std::uint64_t ZeroBytes(std::uint64_t x) { return (x - kEachByte) & ~x; }
+
+// A flag in the high bit of each byte of w that the escape table marks.
+// Flags above a true one may be false (a borrow), so the lowest flag of a
+// word is always a real one.
+template <bool kKeepBytes>
+std::uint64_t Marks(std::uint64_t w) {
+    const std::uint64_t below = w - kEachByte * 0x20;  // flags the controls
+    std::uint64_t hits = kKeepBytes ? below & ~w : below | w;
+    hits |= ZeroBytes(w ^ (kEachByte * 0x7F)) | ZeroBytes(w ^ (kEachByte * '"'));
+    hits |= ZeroBytes((w & (kEachByte * 0xFE)) ^ (kEachByte * '&'));
+    hits |= ZeroBytes((w & (kEachByte * 0xFD)) ^ (kEachByte * '<'));
+    return hits & (kEachByte * 0x80);
+}
+#endif
+
+template <bool kKeepBytes>
+size_t PlainLength(const char* s, size_t n) {
+    size_t i = 0;
+#if defined(VEXA_SCAN_WORDS)
+    const auto at = [](const char* p) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        return w;
+    };
+    if (n >= 8) {
+        for (; n - i >= 8; i += 8) {
+            const std::uint64_t hits = Marks<kKeepBytes>(at(s + i));
+            if (hits) return i + static_cast<size_t>(__builtin_ctzll(hits) >> 3);
+        }
+        if (i == n) return n;
+        const std::uint64_t hits = Marks<kKeepBytes>(at(s + n - 8)) >> (8 * (8 - (n - i)));
+        return hits ? i + static_cast<size_t>(__builtin_ctzll(hits) >> 3) : n;
+    }
+    if (n >= 4) {
+        std::uint32_t a, b;
+        std::memcpy(&a, s, 4);
+        std::memcpy(&b, s + n - 4, 4);
+        const std::uint64_t hits = Marks<kKeepBytes>(a | static_cast<std::uint64_t>(b) << 32);
+        if (!hits) return n;
+        const size_t k = static_cast<size_t>(__builtin_ctzll(hits) >> 3);
+        return k < 4 ? k : n + k - 8;
+    }
+#endif
+    const unsigned char* const kinds = kKeepBytes ? kEscapeKeepBytes.kind : kEscape.kind;
+    while (i < n && kinds[static_cast<unsigned char>(s[i])] == 0) ++i;
+    return i;
+}
+#endif
+
+// Copies s[0, n), n at most 16, to out when none of its bytes needs
+// escaping; false, with nothing copied, otherwise. Most names and values
+// are this short: their bytes are checked in the registers that copy them.
+template <bool kKeepBytes>
+VEXA_ALWAYS_INLINE bool CopyIfPlain(char* out, const char* s, size_t n) {
+#if defined(VEXA_SCAN_SSE2)
+    if (n >= 8) {
+        const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s));
+        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + n - 8));
+        if (Marks<kKeepBytes>(_mm_unpacklo_epi64(a, b))) return false;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), a);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + n - 8), b);
+        return true;
+    }
+#elif defined(VEXA_SCAN_WORDS)
+    if (n >= 8) {
+        std::uint64_t a, b;
+        std::memcpy(&a, s, 8);
+        std::memcpy(&b, s + n - 8, 8);
+        if (Marks<kKeepBytes>(a) | Marks<kKeepBytes>(b)) return false;
+        std::memcpy(out, &a, 8);
+        std::memcpy(out + n - 8, &b, 8);
+        return true;
+    }
+#endif
+#if defined(VEXA_SCAN_SSE2) || defined(VEXA_SCAN_WORDS)
+    if (n >= 4) {
+        std::uint32_t a, b;
+        std::memcpy(&a, s, 4);
+        std::memcpy(&b, s + n - 4, 4);
+#if defined(VEXA_SCAN_SSE2)
+        const __m128i v =
+            _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(a)), _mm_cvtsi32_si128(static_cast<int>(b)));
+        if (Marks<kKeepBytes>(v) & 0xFF) return false;  // the upper half is zeros
+#else
+        if (Marks<kKeepBytes>(a | static_cast<std::uint64_t>(b) << 32)) return false;
+#endif
+        std::memcpy(out, &a, 4);
+        std::memcpy(out + n - 4, &b, 4);
+        return true;
+    }
+#endif
+    const unsigned char* const kinds = kKeepBytes ? kEscapeKeepBytes.kind : kEscape.kind;
+    const auto plain = [kinds](char c) { return kinds[static_cast<unsigned char>(c)] == 0; };
+    if (n < 4) {
+        if (n == 0) return true;
+        const size_t middle = n / 2;  // the first, middle and last are all of them
+        if (!plain(s[0]) || !plain(s[middle]) || !plain(s[n - 1])) return false;
+        out[0] = s[0];
+        out[middle] = s[middle];
+        out[n - 1] = s[n - 1];
+        return true;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        if (!plain(s[i])) return false;
+    }
+    std::memcpy(out, s, n);
+    return true;
+}
 
 struct StringSink {
     std::string* out;
@@ -139,9 +349,9 @@ void AppendEscaped(const std::string& str, std::string* out) {
     const size_t n = str.size();
     size_t i = 0;
     while (i < n) {
-        const size_t run = i;
-        while (i < n && Plain(s[i])) ++i;
-        if (i != run) out->append(s + run, i - run);
+        const size_t run = PlainLength<false>(s + i, n - i);
+        if (run) out->append(s + i, run);
+        i += run;
         if (i < n) i = EscapeOne(s, n, i, kHelperRules, sink);
     }
 }
@@ -151,8 +361,8 @@ void AppendEscaped(const std::string& str, std::string* out) {
 // hand; the buffer never allocates.
 class Writer {
 public:
-    // The buffer is left unset on purpose: clearing it would cost more than
-    // a short print.
+    // The buffers are left unset on purpose: clearing them would cost more
+    // than a short print.
     // cppcheck-suppress uninitMemberVar
     Writer(FILE* f, int textEncoding)
         : file(f),
@@ -161,7 +371,7 @@ public:
           used(0),
           failed(false),
           encoding(textEncoding),
-          kinds(KindsFor(textEncoding)) {}
+          keepBytes(textEncoding != VEXA_ENCODING_LEGACY) {}
     // cppcheck-suppress uninitMemberVar
     Writer(std::ostream* s, int textEncoding)
         : file(0),
@@ -170,7 +380,7 @@ public:
           used(0),
           failed(false),
           encoding(textEncoding),
-          kinds(KindsFor(textEncoding)) {}
+          keepBytes(textEncoding != VEXA_ENCODING_LEGACY) {}
     // cppcheck-suppress uninitMemberVar
     Writer(std::string* t, int textEncoding)
         : file(0),
@@ -179,23 +389,16 @@ public:
           used(0),
           failed(false),
           encoding(textEncoding),
-          kinds(KindsFor(textEncoding)) {}
+          keepBytes(textEncoding != VEXA_ENCODING_LEGACY) {}
     // No flush on destruction: handing on may throw (a string out of
     // memory, a stream with exceptions on), so every user flushes itself.
 
     void Put(const char* s, size_t n) {
         if (n > kChunk - used) {
-            Flush();
-            if (n > kChunk) {
-                Emit(s, n);
-                return;
-            }
+            PutLong(s, n);
+            return;
         }
-        if (n <= 16) {
-            for (size_t i = 0; i < n; ++i) buffer[used + i] = s[i];
-        } else {
-            std::memcpy(buffer + used, s, n);
-        }
+        Copy(buffer + used, s, n);
         used += n;
     }
     void Put(const char* s) { Put(s, std::strlen(s)); }
@@ -205,20 +408,60 @@ public:
         if (used == kChunk) Flush();
         buffer[used++] = c;
     }
-    void PutEscaped(const impl::Chars& s) { PutEscaped(s.c_str(), s.size(), kinds, encoding); }
-    void PutEscaped(const char* s) { PutEscaped(s, std::strlen(s), kinds, encoding); }
-    // A name is never written with references, which a name may not hold:
-    // its bytes beyond ASCII stay as they are in every encoding.
-    void PutName(const char* s) { PutEscaped(s, std::strlen(s), kEscapeKeepBytes.kind, VEXA_ENCODING_UTF8); }
-    // The text of a comment: escaped by the classic rules, which read
-    // references in comments; otherwise as written, as other readers take it.
-    void PutComment(const impl::Chars& s) {
-        if (encoding == VEXA_ENCODING_LEGACY) {
-            PutEscaped(s);
+    // Text or an attribute value, by the document's rules.
+    void PutEscaped(const char* s, size_t n) {
+        if (keepBytes) {
+            PutEscapedAs<true>(s, n, encoding, kNoQuote);
         } else {
-            Put(s.c_str());  // up to a zero byte, as the indented form
+            PutEscapedAs<false>(s, n, encoding, kNoQuote);
         }
     }
+    void PutEscaped(const std::string& s) { PutEscaped(s.data(), s.size()); }
+    void PutEscaped(const impl::Chars& s) { PutEscaped(s.c_str(), s.size()); }
+    void PutEscaped(const char* s) { PutEscaped(s, std::strlen(s)); }
+    // A name is never written with references, which a name may not hold:
+    // its bytes beyond ASCII stay as they are in every encoding.
+    void PutName(const char* s, size_t n) { PutEscapedAs<true>(s, n, VEXA_ENCODING_UTF8, kNoQuote); }
+    void PutName(const char* s) { PutName(s, std::strlen(s)); }
+    // An attribute's value with its '=' and quotes: apostrophes when the
+    // value holds a double quote. Escaped, either quote is written the same,
+    // so a value whose longest escaped form fits the room left is written in
+    // one pass: nothing is handed on meanwhile, and its opening quote is
+    // changed in place at the first double quote met. Others (a long value,
+    // or one at the end of the buffer) are searched for one first.
+    void PutQuoted(const char* s, size_t n) {
+        if (n <= kInPlaceValue && 6 * n + kQuotedSlack <= kChunk - used) {
+            buffer[used++] = '=';
+            const size_t open = used;
+            buffer[used++] = '"';
+            if (keepBytes) {
+                PutEscapedAs<true>(s, n, encoding, open);
+            } else {
+                PutEscapedAs<false>(s, n, encoding, open);
+            }
+            buffer[used] = buffer[open];
+            ++used;
+            return;
+        }
+        const char quote = std::memchr(s, '"', n) ? '\'' : '"';
+        Put('=');
+        Put(quote);
+        PutEscaped(s, n);
+        Put(quote);
+    }
+    // The text of a comment: escaped by the classic rules, which read
+    // references in comments; otherwise as written, up to a zero byte, as
+    // the indented form writes it and other readers take it.
+    void PutComment(const char* s, size_t n) {
+        if (encoding == VEXA_ENCODING_LEGACY) {
+            PutEscaped(s, n);
+        } else {
+            const void* zero = std::memchr(s, 0, n);
+            Put(s, zero ? static_cast<size_t>(static_cast<const char*>(zero) - s) : n);
+        }
+    }
+    void PutComment(const std::string& s) { PutComment(s.data(), s.size()); }
+    void PutComment(const impl::Chars& s) { PutComment(s.c_str(), s.size()); }
     // What the indented form writes per level and at each line end; null
     // writes nothing.
     void SetLayout(const char* indentText, const char* lineBreakText) {
@@ -226,10 +469,23 @@ public:
         indentLength = std::strlen(indent);
         lineBreak = lineBreakText ? lineBreakText : "";
         lineBreakLength = std::strlen(lineBreak);
+        // Whole copies of the indent side by side: most depths take one piece.
+        indentRun = 0;
+        if (indentLength == 0) return;
+        while (indentLength <= sizeof indentBlock - indentRun) {
+            std::memcpy(indentBlock + indentRun, indent, indentLength);
+            indentRun += indentLength;
+        }
     }
     void Indent(int depth) {
-        if (indentLength == 0) return;  // a deep tree printed flat stays linear
-        for (int i = 0; i < depth; ++i) Put(indent, indentLength);
+        if (indentLength == 0 || depth <= 0) return;  // a deep tree printed flat stays linear
+        if (indentRun == 0) {                         // longer than the block
+            for (int i = 0; i < depth; ++i) Put(indent, indentLength);
+            return;
+        }
+        size_t n = static_cast<size_t>(depth) * indentLength;
+        for (; n > indentRun; n -= indentRun) Put(indentBlock, indentRun);
+        Put(indentBlock, n);
     }
     void LineBreak() { Put(lineBreak, lineBreakLength); }
 
@@ -245,30 +501,88 @@ public:
 
 private:
     static const size_t kChunk = 32 * 1024;
+    static const size_t kNoQuote = ~static_cast<size_t>(0);
+    // A value escapes to at most six bytes a byte; the slack covers the
+    // closing quote and a replacement row copied whole.
+    static const size_t kQuotedSlack = 2 + 8;
+    static const size_t kInPlaceValue = (kChunk - kQuotedSlack) / 6;
 
-    static const unsigned char* KindsFor(int textEncoding) {
-        return textEncoding == VEXA_ENCODING_LEGACY ? kEscape.kind : kEscapeKeepBytes.kind;
+    // Copies a piece that fits the buffer: short ones in a few overlapping
+    // moves of fixed size, which compile to plain loads and stores.
+    static void Copy(char* out, const char* s, size_t n) {
+        if (n > 16) {
+            std::memcpy(out, s, n);
+        } else if (n >= 8) {
+            std::memcpy(out, s, 8);
+            std::memcpy(out + n - 8, s + n - 8, 8);
+        } else if (n >= 4) {
+            std::memcpy(out, s, 4);
+            std::memcpy(out + n - 4, s + n - 4, 4);
+        } else if (n) {
+            out[0] = s[0];
+            out[n / 2] = s[n / 2];
+            out[n - 1] = s[n - 1];
+        }
     }
-    // Plain bytes go straight into the buffer as they are scanned.
-    void PutEscaped(const char* s, size_t n, const unsigned char* table, int rules) {
-        size_t i = 0;
-        while (i < n) {
-            if (used == kChunk) Flush();
-            const size_t stop = (n - i < kChunk - used) ? n : i + (kChunk - used);
-            char* out = buffer + used;
-            const size_t start = i;
-            while (i < stop && table[static_cast<unsigned char>(s[i])] == 0) *out++ = s[i++];
-            used += i - start;
-            if (i < stop) i = EscapeOne(s, n, i, rules, *this);
+    // A piece larger than the room left. The buffer is filled before it is
+    // handed on, and the rest goes straight on in whole chunks, so that all
+    // pieces handed on but the last are whole chunks: stdio then writes each
+    // to its file in one call.
+    VEXA_NOINLINE void PutLong(const char* s, size_t n) {
+        const size_t room = kChunk - used;
+        std::memcpy(buffer + used, s, room);
+        used = kChunk;
+        Flush();
+        s += room;
+        n -= room;
+        const size_t whole = n - n % kChunk;
+        if (whole) Emit(s, whole);
+        std::memcpy(buffer, s + whole, n - whole);
+        used = n - whole;
+    }
+    // Plain runs are found a block at a time and copied whole. quote, unless
+    // kNoQuote, is where the buffer holds the opening quote of the value.
+    // What needs no escaping is written here, the rest out of line.
+    template <bool kKeepBytes>
+    void PutEscapedAs(const char* s, size_t n, int rules, size_t quote) {
+        if (n <= 16 && n <= kChunk - used && CopyIfPlain<kKeepBytes>(buffer + used, s, n)) {
+            used += n;
+            return;
+        }
+        const size_t run = PlainLength<kKeepBytes>(s, n);
+        Put(s, run);
+        if (run != n) PutEscapedFrom<kKeepBytes>(s, n, run, rules, quote);
+    }
+    template <bool kKeepBytes>
+    VEXA_NOINLINE void PutEscapedFrom(const char* s, size_t n, size_t i, int rules, size_t quote) {
+        for (;;) {
+            const unsigned char c = static_cast<unsigned char>(s[i]);
+            if (c == '&' && rules != VEXA_ENCODING_UTF8) {
+                i = EscapeOne(s, n, i, rules, *this);  // may pass a reference through
+            } else {
+                if (c == '"' && quote != kNoQuote) buffer[quote] = '\'';
+                const char* const row = kReplacements.text[c];
+                if (kChunk - used >= 8) {
+                    std::memcpy(buffer + used, row, 8);
+                    used += static_cast<size_t>(row[7]);
+                } else {
+                    Put(row, static_cast<size_t>(row[7]));
+                }
+                ++i;
+            }
+            const size_t run = PlainLength<kKeepBytes>(s + i, n - i);
+            Put(s + i, run);
+            i += run;
+            if (i == n) return;
         }
     }
 
-    void Emit(const char* s, size_t n) {
+    VEXA_NOINLINE void Emit(const char* s, size_t n) {
         if (file) {
             if (std::fwrite(s, 1, n, file) != n) failed = true;
         } else if (stream) {
             if (!stream->write(s, static_cast<std::streamsize>(n))) failed = true;
-        } else {
+        } else if (target) {
             target->append(s, n);
         }
     }
@@ -278,25 +592,24 @@ private:
     std::string* target;
     size_t used;
     bool failed;
-    int encoding;  // never DETECT
-    const unsigned char* kinds;
+    int encoding;    // never DETECT
+    bool keepBytes;  // bytes beyond ASCII are written as they are
     const char* indent = "    ";
     size_t indentLength = 4;
+    size_t indentRun = 0;  // the length of indentBlock's whole copies
     const char* lineBreak = "\n";
     size_t lineBreakLength = 1;
+    char indentBlock[256];
     char buffer[kChunk];
 };
 
-// The attribute's quote: an apostrophe when its value holds a double quote.
-char QuoteFor(const VexaAttribute& attribute) { return std::strchr(attribute.Value(), '"') ? '\'' : '"'; }
-
 void WriteAttribute(const VexaAttribute& attribute, Writer& w) {
-    const char quote = QuoteFor(attribute);
-    w.PutName(attribute.Name());
-    w.Put('=');
-    w.Put(quote);
-    w.PutEscaped(attribute.Value());
-    w.Put(quote);
+    // An attribute's name and value hold no zero byte: their lengths are
+    // those of the strings.
+    const impl::Chars& name = impl::Access::Name(attribute);
+    const impl::Chars& value = impl::Access::Value(attribute);
+    w.PutName(name.c_str(), name.size());
+    w.PutQuoted(value.c_str(), value.size());
 }
 
 void WriteAttributes(const VexaElement& element, Writer& w) {

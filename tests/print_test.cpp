@@ -54,6 +54,146 @@ TEST(Escape, EveryRuleBothForms) {
     }
 }
 
+// Where two long outputs first differ; npos when they are equal.
+static size_t FirstDifference(const std::string& a, const std::string& b) {
+    const auto m = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+    return m.first == a.end() && m.second == b.end() ? std::string::npos : static_cast<size_t>(m.first - a.begin());
+}
+
+// What the writer should make of text without character references (those
+// are in kEscapes), one byte at a time: the five entities, and references
+// for controls, DEL and, by the classic rules, every byte beyond ASCII.
+static std::string ByteByByte(const std::string& s, bool bytesBeyondAscii) {
+    std::string out;
+    for (const char ch : s) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        const char* entity = c == '&'    ? "&amp;"
+                             : c == '<'  ? "&lt;"
+                             : c == '>'  ? "&gt;"
+                             : c == '"'  ? "&quot;"
+                             : c == '\'' ? "&apos;"
+                                         : nullptr;
+        char reference[8];
+        if (!entity && (c < 0x20 || c == 0x7F || (c >= 0x80 && !bytesBeyondAscii))) {
+            std::snprintf(reference, sizeof reference, "&#x%02X;", c);
+            entity = reference;
+        }
+        if (entity) {
+            out += entity;
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+// The compact form of <r s="s">s</r> (the name too is s) in a document of
+// the given encoding, and what it should be.
+static std::string StreamedAsNameValueAndText(const std::string& s, int encoding) {
+    VexaDocument doc;
+    doc.SetTextEncoding(encoding);
+    VexaElement* root = new VexaElement("r");
+    root->SetAttribute(s.c_str(), s.c_str());
+    root->LinkEndChild(new VexaText(s.c_str()));
+    doc.LinkEndChild(root);
+    return Compact(doc);
+}
+static std::string ExpectedNameValueAndText(const std::string& s, int encoding) {
+    const bool keep = encoding != VEXA_ENCODING_LEGACY;  // names keep their bytes in every encoding
+    const char quote = s.find('"') != std::string::npos ? '\'' : '"';
+    return "<r " + ByteByByte(s, true) + "=" + quote + ByteByByte(s, keep) + quote + ">" + ByteByByte(s, keep) + "</r>";
+}
+
+const int kEncodings[] = {VEXA_ENCODING_UTF8, VEXA_ENCODING_LEGACY, VEXA_ENCODING_RAW};
+
+TEST(Escape, EachPositionOfABlock) {
+    // Output looks for bytes to escape a block of sixteen (or eight) bytes at
+    // a time, and in shorter runs as two overlapping halves: one such byte at
+    // each position of runs from empty to three blocks long, amid bytes that
+    // are next to them in the code table but written as they are.
+    const std::string kEscaped = "&<>\"'\t\n\x01\x1F\x7F\x80\xA6\xFF";
+    for (const int encoding : kEncodings) {
+        const std::string plain =
+            std::string("a $%(;=?@~!Z") + (encoding == VEXA_ENCODING_LEGACY ? "" : "\xA2\xBC\xBE\xC3\xE9");
+        for (size_t length = 0; length <= 48; ++length) {
+            std::string s(length, ' ');
+            for (size_t i = 0; i < length; ++i) s[i] = plain[(i + length) % plain.size()];
+            SCOPED_TRACE(std::to_string(encoding) + " " + Escaped(s));
+            EXPECT_EQ(ExpectedNameValueAndText(s, encoding), StreamedAsNameValueAndText(s, encoding));
+            for (size_t at = 0; at < length; ++at) {
+                for (const char c : kEscaped) {
+                    std::string one = s;
+                    one[at] = c;
+                    ASSERT_EQ(ExpectedNameValueAndText(one, encoding), StreamedAsNameValueAndText(one, encoding))
+                        << Escaped(one);
+                }
+            }
+        }
+    }
+}
+
+TEST(Escape, RunsAcrossTheWritersBuffer) {
+    // The writer holds 32 KiB; a value's quote is decided in the pass that
+    // escapes it while its longest escaped form fits, else by a search
+    // first. Values of each kind, several to an element, so that the buffer
+    // fills at different points.
+    const size_t kLengths[] = {15, 1000, 5459, 5460, 40000};
+    for (const int encoding : kEncodings) {
+        for (const size_t length : kLengths) {
+            std::string plain(length, ' ');
+            for (size_t i = 0; i < length; ++i) plain[i] = "abcdefghijklmnopqrstuvwxyz0123456789"[i % 36];
+            const std::string values[] = {
+                plain,
+                plain.substr(1) + "\"",        // the double quote only at the end
+                "'" + plain.substr(2) + "\"",  // both quote kinds
+                std::string(length, '"'),      // every byte at its longest escaped form
+                std::string(length / 2, '<') + "\n" + std::string(length - length / 2 - 1, '\xE9'),
+            };
+            for (const std::string& value : values) {
+                SCOPED_TRACE(std::to_string(encoding) + " " + std::to_string(length) + " " +
+                             Escaped(value.substr(0, 8)));
+                const std::string quote = value.find('"') != std::string::npos ? "'" : "\"";
+                const std::string escaped = ByteByByte(value, encoding != VEXA_ENCODING_LEGACY);
+                VexaDocument doc;
+                doc.SetTextEncoding(encoding);
+                VexaElement* root = new VexaElement("r");
+                std::string expected = "<r";
+                for (int i = 0; i < 4; ++i) {
+                    // Names of different lengths move the buffer's end.
+                    const std::string name = std::string(static_cast<size_t>(i) * 7 + 1, 'n');
+                    root->SetAttribute(name.c_str(), value.c_str());
+                    expected += " " + name + "=" + quote + escaped + quote;
+                }
+                root->LinkEndChild(new VexaText(value.c_str()));
+                doc.LinkEndChild(root);
+                expected += ">" + escaped + "</r>";
+                EXPECT_EQ(std::string::npos, FirstDifference(expected, Compact(doc)));
+                std::string printed;
+                doc.PrintTo(&printed);
+                EXPECT_EQ(std::string::npos, FirstDifference(expected + "\n", printed));
+            }
+        }
+    }
+}
+
+TEST(Escape, ValueThatEndsTheWritersBuffer) {
+    // A value written in one pass must find room for its longest escaped
+    // form, or its quote would be decided after part of it was handed on:
+    // values that grow fourfold and sixfold, the double quote late, starting
+    // at every position near the end of the writer's buffer.
+    const std::string value = std::string(10, '<') + std::string(10, '"');
+    const std::string escaped = ByteByByte(value, true);
+    for (size_t fill = 32768 - 200; fill <= 32768 - 50; ++fill) {
+        SCOPED_TRACE(fill);
+        const std::string before(fill, 'x');
+        VexaElement root("r");
+        root.SetAttribute("a", before.c_str());
+        root.SetAttribute("b", value.c_str());
+        const std::string expected = "<r a=\"" + before + "\" b='" + escaped + "' />";
+        EXPECT_EQ(std::string::npos, FirstDifference(expected, Compact(root)));
+    }
+}
+
 typedef std::initializer_list<std::pair<const char*, const char*> > Attrs;
 typedef std::initializer_list<VexaNode*> Kids;
 
@@ -383,6 +523,30 @@ TEST(PrintOptions, DefaultsWriteWhatPrintWrites) {
     const std::unique_ptr<VexaDocument> example(Example()), every(EveryKind());
     ExpectPrintToAsPrint(*example);
     ExpectPrintToAsPrint(*every);
+}
+
+TEST(PrintOptions, DeepNestingEveryIndent) {
+    // Indentation is written from whole copies of the indent side by side,
+    // several levels a piece: depths beyond one piece, and indents too long
+    // for a piece to hold even one.
+    const int kDepth = 100;
+    VexaElement root("e");
+    VexaNode* node = &root;
+    for (int i = 1; i < kDepth; ++i) node = node->LinkEndChild(new VexaElement("e"));
+    const std::string kIndents[] = {
+        "    ", "\t", "abc", "", std::string(85, '.'), std::string(200, '-'), std::string(300, '+')};
+    for (const std::string& indent : kIndents) {
+        SCOPED_TRACE(indent.size());
+        std::string expected, level;
+        for (int i = 0; i < kDepth - 1; ++i, level += indent) expected += level + "<e>\n";
+        expected += level + "<e />\n";
+        for (int i = kDepth - 2; i >= 0; --i) expected += level.substr(0, indent.size() * i) + "</e>" + (i ? "\n" : "");
+        VexaPrintOptions options;
+        options.indent = indent.c_str();
+        std::string out;
+        root.PrintTo(&out, options);
+        EXPECT_EQ(std::string::npos, FirstDifference(expected, out));
+    }
 }
 
 // A stream buffer that takes room bytes and refuses the rest, as a full disk
