@@ -1012,10 +1012,13 @@ void VexaNode::DiscardChildren() {
             following = node->firstChild;
             node->firstChild = node->lastChild = 0;
         }
-        node->value.FreeHeap();
-        if (node->type == ELEMENT && attributesOnHeap) static_cast<VexaElement*>(node)->DiscardAttributes();
-        // The other kinds hold nothing more, apart from a declaration's strings.
-        if (node->type == DECLARATION) node->~VexaNode();
+        if (node->type == DECLARATION) {
+            node->~VexaNode();  // its strings, and its value
+        } else {
+            // The other kinds hold nothing more.
+            node->value.FreeHeap();
+            if (node->type == ELEMENT && attributesOnHeap) static_cast<VexaElement*>(node)->DiscardAttributes();
+        }
         node = following;
     }
 }

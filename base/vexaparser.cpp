@@ -240,8 +240,7 @@ bool IsXmlChar(unsigned long cp) {
 }
 
 // Where decoded text goes: the end of a string, or a buffer the caller made
-// large enough. Decoding never lengthens text: a reference is longer than
-// what it stands for, and condensed white space is shorter than it was.
+// large enough (CountOut below measures it).
 struct StringOut {
     std::string* text;
     void Put(char c) { text->push_back(c); }
@@ -763,17 +762,23 @@ inline const char* SkipSpaces(const char* p, const char* limit = 0) {
     return p;
 }
 
-// Reads decoded text into *chars, as ScanText reads it; the text ends at
-// the first delimiter (a single character) or at the end of the text, which
-// bounds what it decodes to. start is where a run of plain bytes, already
-// known to need no decoding, ends: it is copied as it is.
+// Counts what decoded text would take, for sizing its place first.
+struct CountOut {
+    size_t n;
+    void Put(char) { ++n; }
+    void Put(const char*, size_t k) { n += k; }
+};
+
+// Reads decoded text into *chars, as ScanText reads it. start is where a
+// run of plain bytes, already known to need no decoding, ends: it is copied
+// as it is. The rest is decoded twice, counted and then written, as its end
+// is not simply the first delimiter: a reference by the classic rules may
+// run past one. Only text with references or white space to fold comes here.
 const char* ScanInto(impl::Chars* chars, VexaMemory* memory, const char* p, const char* start, const char* limit,
                      int encoding, bool normalize, bool trimWhiteSpace, const char* endTag) {
-    const char delim = endTag[0];
-    const char* stop = limit ? static_cast<const char*>(std::memchr(start, delim, static_cast<size_t>(limit - start)))
-                             : std::strchr(start, delim);
-    if (!stop) stop = limit ? limit : start + std::strlen(start);
-    const size_t room = static_cast<size_t>(stop - p) + 1;
+    CountOut count = {static_cast<size_t>(start - p)};
+    ScanText(start, limit, encoding, normalize, count, trimWhiteSpace, endTag, false);
+    const size_t room = count.n + 1;
     char* const place = memory ? memory->Reserve(room) : new char[room];
     BufferOut out = {place};
     out.Put(p, static_cast<size_t>(start - p));

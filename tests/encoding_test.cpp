@@ -119,6 +119,26 @@ TEST(Encoding, References) {
             EXPECT_EQ(text, attribute) << reference << " encoding " << encoding;
         }
     }
+    // By the classic rules a two-digit reference may take the delimiter as
+    // its second digit; the text or value then goes on to the next one.
+    const std::tuple<const char*, const char*, const char*> overrun[] = {
+        // document, attribute value, text
+        {"<r a='x&#x4';y'/>", "x7y", ""},
+        {"<r a=\"x&#x4\";y\"/>", "x2y", ""},
+        {"<r>a&#x4<;b</r>", "", "aLb"},
+        {"<r a='x&#x4';&#x4';&#x4';&#x4';&#x4';&#x4';&#x4';&#x4';y'/>", "x77777777y", ""},
+    };
+    for (const auto& [document, attribute, text] : overrun) {
+        VexaDocument doc;
+        doc.SetTextEncoding(kLegacy);
+        doc.Parse(document);
+        EXPECT_FALSE(doc.Error()) << document << ": " << doc.ErrorText();
+        const VexaElement* r = doc.FirstChildElement();
+        ASSERT_NE(nullptr, r) << document;
+        EXPECT_STREQ(attribute, r->Attribute("a") ? r->Attribute("a") : "") << document;
+        EXPECT_STREQ(text, r->FirstChild() ? r->FirstChild()->Value() : "") << document;
+    }
+
     // The classic helpers keep their own rules.
     char c = 0;
     const char* decimal = "&#233;";

@@ -212,6 +212,7 @@ TEST(DocumentMemory, HeapPartsOfParsedNodesAreFreed) {
             e->FirstChild()->SetValue("a text long enough for any short-string buffer");
             e->FirstAttribute()->SetValue("a value long enough for any short-string buffer");
             doc.FirstChildElement()->LastChild()->SetValue("a comment set after the parse");
+            doc.FirstChild()->SetValue("a value given to the declaration, which parses to none");
             e->LinkEndChild(new VexaElement("made"))->ToElement()->SetAttribute("x", "1");
             // Parsed directly into a parsed element: its new parts are heap objects.
             e->Parse("<renamed c='3' d='4'><f g='5'>tail</f></renamed>", 0);
