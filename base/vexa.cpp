@@ -604,12 +604,12 @@ private:
 };
 
 void WriteAttribute(const VexaAttribute& attribute, Writer& w) {
-    // An attribute's name and value hold no zero byte: their lengths are
-    // those of the strings.
+    // A name holds no zero byte; a value may, from a classic "&#x00;", and
+    // is written up to it, as Value() gives it.
     const impl::Chars& name = impl::Access::Name(attribute);
-    const impl::Chars& value = impl::Access::Value(attribute);
+    const char* const value = attribute.Value();
     w.PutName(name.c_str(), name.size());
-    w.PutQuoted(value.c_str(), value.size());
+    w.PutQuoted(value, std::strlen(value));
 }
 
 void WriteAttributes(const VexaElement& element, Writer& w) {

@@ -267,6 +267,26 @@ TEST(Print, EachKindInBothForms) {
     }
 }
 
+// A classic "&#x00;" puts a zero byte in a parsed value: an attribute is
+// written up to it, as Value() gives it, and so is its copy.
+TEST(Print, AttributeValueWithAZeroByte) {
+    VexaDocument doc;
+    doc.SetTextEncoding(VEXA_ENCODING_LEGACY);
+    doc.Parse("<e a='x&#x00;y' b='z'/>");
+    ASSERT_FALSE(doc.Error()) << doc.ErrorText();
+    std::string compact;
+    compact << doc;
+    EXPECT_EQ("<e a=\"x\" b=\"z\" />", compact);
+    const std::unique_ptr<VexaNode> copy(doc.Clone());
+    std::string copied;
+    copied << *copy;
+    EXPECT_EQ(compact, copied);
+    std::string printed, printedCopy;
+    doc.PrintTo(&printed);
+    copy->PrintTo(&printedCopy);
+    EXPECT_EQ(printed, printedCopy);
+}
+
 TEST(StreamOut, OperatorsAppendAndChain) {
     VexaDocument doc;
     doc.Parse("<a k='v'>x<b/></a>");
