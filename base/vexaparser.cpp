@@ -967,7 +967,9 @@ public:
     // set. True when that character is next; false when the stream ended
     // (as a peek would find it) or was not good. Whole runs are copied out
     // of the buffer at once.
-    bool TakeUntil(const unsigned char* stop, std::string* tag) {
+    // single, when not zero, is the one character stop holds: its runs are
+    // found with memchr.
+    bool TakeUntil(const unsigned char* stop, std::string* tag, char single = 0) {
         for (;;) {
             const int c = Peek();
             if (c == std::char_traits<char>::eof()) return false;
@@ -980,7 +982,12 @@ public:
                 continue;
             }
             const char* q = begin;
-            while (q < end && !stop[static_cast<unsigned char>(*q)]) ++q;
+            if (single) {
+                q = static_cast<const char*>(std::memchr(begin, single, static_cast<size_t>(end - begin)));
+                if (!q) q = end;
+            } else {
+                while (q < end && !stop[static_cast<unsigned char>(*q)]) ++q;
+            }
             tag->append(begin, static_cast<size_t>(q - begin));
             GetArea::Skip(buf, static_cast<size_t>(q - begin));
         }
@@ -1025,7 +1032,7 @@ void CollectUnknown(StreamReader& reader, std::string* tag, size_t start) {
 // Collects up to the first '>', inclusive.
 void CollectToGreater(StreamReader& reader, std::string* tag) {
     if (!reader.Good()) return;
-    if (!reader.TakeUntil(kStreamStops.greater, tag)) {
+    if (!reader.TakeUntil(kStreamStops.greater, tag, '>')) {
         // Nothing more: a get at the end marks the stream as a get would.
         reader.Get();
         return;
@@ -1047,7 +1054,7 @@ void CollectComment(StreamReader& reader, std::string* tag, size_t start) {
 }
 
 // Collects a run of text up to the next '<'.
-void CollectText(StreamReader& reader, std::string* tag) { reader.TakeUntil(kStreamStops.less, tag); }
+void CollectText(StreamReader& reader, std::string* tag) { reader.TakeUntil(kStreamStops.less, tag, '<'); }
 
 // Collects white space.
 void CollectSpace(StreamReader& reader, std::string* tag) { reader.TakeUntil(kStreamStops.nonSpace, tag); }
@@ -1109,7 +1116,7 @@ bool CollectElement(StreamReader& reader, std::string* tag, int depth, int maxDe
             // A piece of markup: up to its first '>'. The first character
             // after the '<' that is not white space tells a closing tag.
             const size_t start = tag->size();
-            if (!reader.TakeUntil(kStreamStops.greater, tag)) return true;
+            if (!reader.TakeUntil(kStreamStops.greater, tag, '>')) return true;
             bool closing = false;
             for (size_t i = start; i < tag->size(); ++i) {
                 const char c = (*tag)[i];
@@ -1755,7 +1762,7 @@ void VexaDocument::StreamIn(std::istream* in, std::string* tag) {
     StreamReader reader(in);
     while (reader.Good()) {
         const size_t start = tag->size();
-        if (!reader.TakeUntil(kStreamStops.greater, tag)) break;
+        if (!reader.TakeUntil(kStreamStops.greater, tag, '>')) break;
         const char* piece = SkipWhiteSpace(tag->c_str() + start);
         if (!piece || *piece != '<') {
             SetError(VEXA_ERROR_OUTSIDE_ELEMENT, 0, 0);
