@@ -11,27 +11,6 @@
 #include <ostream>
 #include <string>
 
-// Output finds the bytes to escape as the parser's scanners find theirs:
-// sixteen at a time with SSE2, else (or built with VEXA_NO_SSE2) eight.
-#if defined(__SSE2__) && !defined(VEXA_NO_SSE2)
-#define VEXA_SCAN_SSE2 1
-#include <emmintrin.h>
-#endif
-
-// The rare paths of the writer stay out of line, so that its common ones
-// inline into every caller small; the check of short names and values is
-// inlined where the compiler would not on its own.
-#if defined(__GNUC__)
-#define VEXA_NOINLINE __attribute__((noinline))
-#define VEXA_ALWAYS_INLINE inline __attribute__((always_inline))
-#elif defined(_MSC_VER)
-#define VEXA_NOINLINE __declspec(noinline)
-#define VEXA_ALWAYS_INLINE __forceinline
-#else
-#define VEXA_NOINLINE
-#define VEXA_ALWAYS_INLINE inline
-#endif
-
 #include "vexaencoding.h"
 #include "vexaimpl.h"
 #include "vexamemory.h"

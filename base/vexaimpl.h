@@ -8,6 +8,27 @@
 #include "vexa.h"
 #include "vexamemory.h"
 
+// SSE2 is part of every x86-64 processor; elsewhere (or built with
+// VEXA_NO_SSE2, to test that code here) the scanners read eight-byte words.
+#if defined(__SSE2__) && !defined(VEXA_NO_SSE2)
+#define VEXA_SCAN_SSE2 1
+#include <emmintrin.h>
+#endif
+
+// For the few helpers that every name, value or piece of output passes
+// through, where a call costs more than their work, and for the rare paths
+// kept out of line so that the common ones inline small.
+#if defined(__GNUC__)
+#define VEXA_NOINLINE __attribute__((noinline))
+#define VEXA_ALWAYS_INLINE inline __attribute__((always_inline))
+#elif defined(_MSC_VER)
+#define VEXA_NOINLINE __declspec(noinline)
+#define VEXA_ALWAYS_INLINE __forceinline
+#else
+#define VEXA_NOINLINE
+#define VEXA_ALWAYS_INLINE inline
+#endif
+
 namespace ORMELA {
 namespace impl {
 

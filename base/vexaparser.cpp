@@ -7,13 +7,6 @@
 #include <string>
 #include <vector>
 
-// SSE2 is part of every x86-64 processor; elsewhere (or built with
-// VEXA_NO_SSE2, to test that code here) the scanners read eight-byte words.
-#if defined(__SSE2__) && !defined(VEXA_NO_SSE2)
-#define VEXA_SCAN_SSE2 1
-#include <emmintrin.h>
-#endif
-
 #include "vexa.h"
 #include "vexaencoding.h"
 #include "vexaimpl.h"
@@ -126,14 +119,6 @@ bool UnknownScanner::Feed(char c) {
 }  // namespace impl
 
 namespace {
-
-// For the few helpers that every name and value passes through, where a
-// call costs more than their work.
-#if defined(__GNUC__)
-#define VEXA_HOT_INLINE inline __attribute__((always_inline))
-#else
-#define VEXA_HOT_INLINE inline
-#endif
 
 using impl::FoldCase;
 using impl::IsAsciiAlpha;
@@ -396,17 +381,14 @@ const char* WalkBytes(const char* p, const char* now, const char* origin, int ta
             case 0:
                 return 0;  // never past the end of the text
             case '\r':
+            case '\n': {
+                // The other one right after it is the same line break.
+                const char other = static_cast<char>(*p++ ^ ('\n' ^ '\r'));
                 ++r;
                 c = 0;
-                ++p;
-                if (*p == '\n') ++p;
+                if (*p == other) ++p;
                 break;
-            case '\n':
-                ++r;
-                c = 0;
-                ++p;
-                if (*p == '\r') ++p;
-                break;
+            }
             case '\t':
                 // Indentation is mostly runs of tabs: take a run at once.
                 do {
@@ -427,29 +409,17 @@ const char* WalkBytes(const char* p, const char* now, const char* origin, int ta
 
 // Stamp for the spans it does not take at once: the cursor and *stamp move
 // to now, unless a zero byte comes first.
-#if defined(__GNUC__)
-__attribute__((noinline))
-#endif
-void StampWalk(const char* now, const char* origin, int tabsize, int encoding, VexaCursor* cursor,
-               const char** stamp) {
+VEXA_NOINLINE
+void StampWalk(const char* now, const char* origin, int tabsize, int encoding, VexaCursor* cursor, const char** stamp) {
     const bool characters = encoding == VEXA_ENCODING_UTF8;
     const char* next = WalkBytes(*stamp, now, origin, tabsize, characters, &cursor->row, &cursor->col);
     if (next) *stamp = next;
 }
 
 #if defined(VEXA_SCAN_SSE2)
-// A span that ends a line and indents the next: byte `at` of the 16 before
-// now is the last that may move the cursor other than by one column, but
-// tabs (bits of tabs). When it is a line break in the span (a "\r\n" or
-// "\n\r" counts once), followed by tabs and then other bytes, and preceded
-// in the span by no other line break than '\n' and no zero byte, moves
-// *cursor and *stamp to now and returns true. The 48 bytes before now must
-// be readable.
 // The column after a span of the last 16 bytes before a stamp, from bit
 // from on, that holds tabs (bits of tabs) among bytes of one column each.
-#if defined(__GNUC__)
-__attribute__((noinline))
-#endif
+VEXA_NOINLINE
 int StampTabs(int col, unsigned tabs, unsigned from, int tabsize) {
     for (unsigned t = tabs >> from << from; t; t &= t - 1) {
         const unsigned at = static_cast<unsigned>(__builtin_ctz(t));
@@ -459,6 +429,13 @@ int StampTabs(int col, unsigned tabs, unsigned from, int tabsize) {
     return col + static_cast<int>(16 - from);
 }
 
+// A span that ends a line and indents the next: byte `at` of the 16 before
+// now is the last that may move the cursor other than by one column, but
+// tabs (bits of tabs). When it is a line break in the span (a "\r\n" or
+// "\n\r" counts once), followed by tabs and then other bytes, and preceded
+// in the span by no other line break than '\n' and no zero byte, moves
+// *cursor and *stamp to now and returns true. The 48 bytes before now must
+// be readable.
 inline bool StampLine(const char* now, unsigned at, unsigned tabs, int tabsize, VexaCursor* cursor,
                       const char** stamp) {
     const char* line = now - 16 + at;  // the break
@@ -701,9 +678,7 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
 }
 
 // Stores a copy of s[0, n) in *chars, in memory or on the heap.
-#if defined(__GNUC__)
-__attribute__((noinline))
-#endif
+VEXA_NOINLINE
 void CopyAny(impl::Chars* chars, VexaMemory* memory, const char* s, size_t n) {
     if (!memory) {
         chars->Assign(s, n);
@@ -719,7 +694,8 @@ void CopyAny(impl::Chars* chars, VexaMemory* memory, const char* s, size_t n) {
 // As CopyAny; limit, when known, is the end of the text that s lies in.
 // Most names and values are short: in memory they take two sixteen-byte
 // moves, which the text after s and the room reserved both allow, in line.
-VEXA_HOT_INLINE void CopyInto(impl::Chars* chars, VexaMemory* memory, const char* s, size_t n, const char* limit = 0) {
+VEXA_ALWAYS_INLINE void CopyInto(impl::Chars* chars, VexaMemory* memory, const char* s, size_t n,
+                                 const char* limit = 0) {
 #if defined(VEXA_SCAN_SSE2)
     if (n < 32 && memory && limit && limit - s >= 32) {
         char* const place = memory->Reserve(32);
@@ -791,7 +767,7 @@ const char* ScanInto(impl::Chars* chars, VexaMemory* memory, const char* p, cons
 }
 
 // Reads the name at p into *chars; null when no name starts there.
-VEXA_HOT_INLINE const char* ReadNameInto(const char* p, VexaMemory* memory, impl::Chars* chars, const char* limit) {
+VEXA_ALWAYS_INLINE const char* ReadNameInto(const char* p, VexaMemory* memory, impl::Chars* chars, const char* limit) {
     if (!IsNameStart(*p)) {  // the end of the text included
         chars->Drop(memory);
         return 0;
@@ -1274,8 +1250,9 @@ void VexaParsingData::Stamp(const char* p) {
         const unsigned tabs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(last, _mm_set1_epi8('\t'))));
         const unsigned marks = control & ~tabs;
         if (size <= 16) {
-            // One line feed in the span, alone, then a run of tabs and other
-            // bytes: an attribute on a line of its own, say.
+            // StampLine's commonest case, taken first without its general
+            // checks: one line feed alone in the span, then a run of tabs and
+            // other bytes (an attribute on a line of its own, say).
             const unsigned mark = marks >> (16 - size) << (16 - size);
             if (mark && !(mark & (mark - 1))) {
                 const unsigned at = static_cast<unsigned>(__builtin_ctz(mark));
@@ -1375,10 +1352,7 @@ const char* VexaComment::Parse(const char* p, VexaParsingData* data) {
         return 0;
     }
     if (!data || data->encoding == VEXA_ENCODING_LEGACY) {
-        std::string text;
-        const char* const after = ReadText(p + 4, &text, false, "-->", false);
-        CopyInto(&value, memory, text.data(), text.size());
-        return after;
+        return ScanInto(&value, memory, p + 4, p + 4, 0, VEXA_ENCODING_LEGACY, false, false, "-->");
     }
     // A comment holds no references: other readers take it as written.
     const char* const start = p + 4;
@@ -1450,7 +1424,7 @@ const char* VexaDeclaration::Parse(const char* p, VexaParsingData* data) {
 
 const char* VexaAttribute::Parse(const char* p, VexaParsingData* data) { return Read(p, data); }
 
-VEXA_HOT_INLINE const char* VexaAttribute::Read(const char* p, VexaParsingData* data) {
+VEXA_ALWAYS_INLINE const char* VexaAttribute::Read(const char* p, VexaParsingData* data) {
     if (!p) return 0;
     p = SkipSpaces(p);
     if (!*p) return 0;
