@@ -63,7 +63,6 @@ struct Access {
     static const Chars& Value(const VexaNode& node) { return node.value; }
     static const Chars& Name(const VexaAttribute& attribute) { return attribute.name; }
     static const Chars& Value(const VexaAttribute& attribute) { return attribute.value; }
-    static VexaMemory* Memory(const VexaDocument& document) { return document.memory; }
     // Records that a pooled attribute of the document's came to hold heap
     // memory; null for an attribute in no document.
     static void NoteAttributeOnHeap(const VexaDocument* document) {
