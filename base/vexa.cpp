@@ -1646,7 +1646,8 @@ VexaDocument::VexaDocument()
       textEncoding(VEXA_ENCODING_DETECT),
       parsedEncoding(VEXA_ENCODING_DETECT),
       fileForm(impl::kFormPlain),
-      memory(0) {}
+      memory(0),
+      strict(false) {}
 
 VexaDocument::VexaDocument(const char* name)
     : VexaNode(DOCUMENT),
@@ -1658,7 +1659,8 @@ VexaDocument::VexaDocument(const char* name)
       textEncoding(VEXA_ENCODING_DETECT),
       parsedEncoding(VEXA_ENCODING_DETECT),
       fileForm(impl::kFormPlain),
-      memory(0) {
+      memory(0),
+      strict(false) {
     SetValue(name);
 }
 
@@ -1714,6 +1716,7 @@ VexaNode* VexaDocument::Clone() const {
     copy->textEncoding = textEncoding;
     copy->parsedEncoding = parsedEncoding;
     copy->fileForm = fileForm;
+    copy->strict = strict;
     CopyChildren(*this, copy.get());
     return copy.release();
 }
@@ -1765,7 +1768,18 @@ bool VexaDocument::LoadFile(const char* filename) {
     }
     // The text ends at a zero byte; piece-wise reading dropped the rest of
     // the line after one, and files that hold one load as they always did.
-    if (std::memchr(data.data(), 0, data.size())) data = DropAfterZeroBytes(data);
+    if (const char* zero = static_cast<const char*>(std::memchr(data.data(), 0, data.size()))) {
+        if (strict) {
+            // No zero byte is a character of XML; counted as the parse counts.
+            const char* start = data.c_str();
+            if (form == impl::kFormPlain && data.compare(0, 3, "\xEF\xBB\xBF") == 0) start += 3;
+            VexaParsingData tracker(start, tabsize, 0, 0);
+            tracker.encoding = textEncoding == VEXA_ENCODING_DETECT ? VEXA_ENCODING_UTF8 : textEncoding;
+            SetError(VEXA_ERROR_CHARACTER, zero, &tracker);
+            return false;
+        }
+        data = DropAfterZeroBytes(data);
+    }
     fileForm = form | impl::kFormLoading;
     Parse(data.c_str(), 0);
     return !error;

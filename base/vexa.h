@@ -59,6 +59,43 @@ enum {
     VEXA_ERROR_DEPTH,
     VEXA_ERROR_OUTSIDE_ELEMENT,
     VEXA_ERROR_ENCODING,
+    // Strict mode (VexaDocument::SetStrict()): each names the rule broken.
+    /// An end tag that does not close the element open, letter case included.
+    VEXA_ERROR_MISMATCHED_TAG = 21,
+    /// A character XML does not allow, or bytes that are not UTF-8 in UTF-8 text.
+    VEXA_ERROR_CHARACTER,
+    /// A name that starts or goes on with a character names may not hold.
+    VEXA_ERROR_NAME,
+    /// A reference to an entity that is not declared.
+    VEXA_ERROR_UNDEFINED_ENTITY,
+    /// A character reference to something that is not a character.
+    VEXA_ERROR_CHARACTER_REFERENCE,
+    /// An '&' that starts no reference, or a reference without its ';'.
+    VEXA_ERROR_REFERENCE,
+    /// Anything but comments, processing instructions and white space after the root element.
+    VEXA_ERROR_AFTER_ROOT,
+    /// A document without a root element.
+    VEXA_ERROR_NO_ROOT,
+    /// An XML declaration anywhere but at the very start.
+    VEXA_ERROR_DECLARATION_PLACE,
+    /// A malformed processing instruction, or one whose target is "xml" in any letter case.
+    VEXA_ERROR_PI,
+    /// A malformed CDATA section, or one outside the root element.
+    VEXA_ERROR_CDATA,
+    /// A malformed or misplaced document type declaration.
+    VEXA_ERROR_DOCTYPE,
+    /// A '<' in an attribute value.
+    VEXA_ERROR_LESS_THAN_IN_VALUE,
+    /// "]]>" in text.
+    VEXA_ERROR_CDATA_END_IN_TEXT,
+    /// An attribute name given twice in one start tag.
+    VEXA_ERROR_REPEATED_ATTRIBUTE,
+    /// An attribute value without quotation marks.
+    VEXA_ERROR_UNQUOTED_VALUE,
+    /// Markup that starts no construct XML knows.
+    VEXA_ERROR_SYNTAX,
+    /// Markup or an element still open at the end of the text.
+    VEXA_ERROR_UNCLOSED,
     VEXA_ERROR_STRING_COUNT
 };
 
@@ -713,6 +750,13 @@ public:
     /// decided on (VEXA_ENCODING_DETECT before any parse).
     int TextEncoding() const;
 
+    /// Sets strict parsing for the next parse (Parse, LoadFile, operator>>):
+    /// every well-formedness rule of XML 1.0 is checked, and the first broken
+    /// one fails the parse with its code and location. Off by default.
+    void SetStrict(bool on) { strict = on; }
+    /// True when the next parse is strict.
+    bool Strict() const { return strict; }
+
     virtual VexaNode* Clone() const;
     virtual void Print(FILE* file, int depth) const;
     virtual void StreamOut(std::ostream* out) const;
@@ -734,6 +778,11 @@ private:
     int parsedEncoding;  // the last parse's decision; DETECT before any parse
     int fileForm;        // byte order mark or UTF-16 form the file had (SaveFile writes it again)
     VexaMemory* memory;  // the nodes its parses make; made by the first parse
+    bool strict;         // SetStrict()
+
+    // The strict check of the text at p before its parse; false, with the
+    // error recorded, when it is not well-formed.
+    bool CheckStrict(const char* p, VexaParsingData* tracker);
 };
 
 /// A null-safe wrapper of a node pointer for chained navigation: a step that

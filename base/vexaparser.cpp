@@ -11,6 +11,7 @@
 #include "vexaencoding.h"
 #include "vexaimpl.h"
 #include "vexamemory.h"
+#include "vexastrict.h"
 
 namespace ORMELA {
 
@@ -1645,6 +1646,21 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
 
 // ------------------------------------------------------------ documents
 
+bool VexaDocument::CheckStrict(const char* p, VexaParsingData* tracker) {
+    impl::StrictMode mode = impl::kStrictUndeclared;
+    if (parsedEncoding == VEXA_ENCODING_UTF8) {
+        mode = impl::kStrictUtf8;
+    } else if (parsedEncoding == VEXA_ENCODING_RAW) {
+        mode = impl::kStrictBytes;
+    } else if (textEncoding == VEXA_ENCODING_LEGACY) {
+        mode = impl::kStrictLatin1;
+    }
+    impl::StrictFault fault;
+    if (impl::CheckWellFormed(p, tracker->end, mode, &fault)) return true;
+    SetError(fault.code, fault.at, tracker);
+    return false;
+}
+
 const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
     ClearError();
     // LoadFile says when the text was converted from UTF-16; anything else
@@ -1676,6 +1692,8 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
     if (!memory) memory = new VexaMemory();
     tracker.memory = memory;
     tracker.end = p + std::strlen(p);  // lets the scanners read whole words
+    // Strict: the whole text must be well-formed before any of it becomes a node.
+    if (strict && !CheckStrict(p, &tracker)) return 0;
     p = SkipWhiteSpace(p);
     while (p && *p) {
         if (*p != '<') {

@@ -40,6 +40,8 @@ const char kUsageText[] =
     "  --encoding E         text encoding: detect, utf-8, legacy or raw (default: detect, but\n"
     "                       UTF-8 for a file with no byte order mark and no declared encoding)\n"
     "  --no-context         print errors without the source line and caret under them\n"
+    "  --strict, --lenient  check every well-formedness rule of XML, or the classic rules only\n"
+    "                       (default: strict for check, lenient for the other commands)\n"
     "\n"
     "A FILE of '-', or no FILE, reads standard input. Rows and columns count from 1.\n"
     "Lines longer than 120 columns are cut around the error's column, with \"...\" marks.\n"
@@ -52,22 +54,23 @@ struct Command {
 
 const Command kCommands[] = {
     {"check",
-     "usage: vexa check [-v] FILE...\n"
+     "usage: vexa check [-v] [--lenient] FILE...\n"
      "Loads each file and prints FILE:ROW:COL: error: MESSAGE on standard error for a bad one,\n"
+     "checking every well-formedness rule of XML (--lenient: the classic rules only),\n"
      "and FILE:ROW:COL: warning: ... where a zero byte ended the text early.\n"
      "Under each comes the source line with a caret under the column, unless --no-context.\n"
      "  -v, --verbose   also print FILE: ok for each good file\n"},
     {"format",
-     "usage: vexa format [-o OUT] [--indent N|tab] [--crlf] [FILE]\n"
+     "usage: vexa format [-o OUT] [--indent N|tab] [--crlf] [--strict] [FILE]\n"
      "Writes the document in indented form, one element per line, to standard output.\n"
      "  -o OUT           save to the file OUT instead\n"
      "  --indent N|tab   indent each level by N spaces (0 to 16) or by one tab (default 4 spaces)\n"
      "  --crlf           end lines with CR LF instead of LF\n"},
     {"compact",
-     "usage: vexa compact [FILE]\n"
+     "usage: vexa compact [--strict] [FILE]\n"
      "Writes the document in compact form, on one line, to standard output.\n"},
     {"stats",
-     "usage: vexa stats [--json] FILE...\n"
+     "usage: vexa stats [--json] [--strict] FILE...\n"
      "Counts elements, attributes, text, comments, declarations and unknown nodes,\n"
      "finds the deepest element nesting and times the load of each file.\n"
      "  --json   print a JSON array with one object per file\n"},
@@ -89,6 +92,8 @@ struct Options {
     bool json = false;
     bool help = false;
     bool version = false;
+    bool strict = false;   // --strict
+    bool lenient = false;  // --lenient
 };
 
 // One line on standard error; usage problems and I/O failures all end here.
@@ -129,6 +134,8 @@ const struct {
     {"--keep-white-space", &Options::keepWhiteSpace},
     {"--crlf", &Options::crlf},
     {"--no-context", &Options::noContext},
+    {"--strict", &Options::strict},
+    {"--lenient", &Options::lenient},
 };
 
 bool Reject(std::string* error, const std::string& message) {
@@ -223,6 +230,7 @@ bool CheckOptionsFit(const Options& options, std::string* error) {
     if (!options.output.empty() && name != "format") *error = "-o is an option of 'format'";
     if (options.indentGiven && name != "format") *error = "--indent is an option of 'format'";
     if (options.crlf && name != "format") *error = "--crlf is an option of 'format'";
+    if (options.strict && options.lenient) *error = "--strict and --lenient exclude each other";
     if ((name == "format" || name == "compact") && options.files.size() > 1) {
         *error = "'" + name + "' takes one FILE at most";
     }
@@ -282,11 +290,18 @@ bool NamesEncoding(const std::string& text) {
            std::string::npos;
 }
 
+// Whether the command parses strictly: check does unless --lenient, the
+// others only with --strict.
+bool ParsesStrictly(const Options& options) {
+    return std::strcmp(options.command->name, "check") == 0 ? !options.lenient : options.strict;
+}
+
 // Parses the input into doc with the chosen settings. Returns where the
 // parse stopped, as VexaDocument::Parse does; null for a converted file.
 const char* ParseInput(const Input& input, const Options& options, VexaDocument* doc) {
     doc->SetTabSize(options.tabSize);
     doc->SetMaxDepth(options.maxDepth);
+    doc->SetStrict(ParsesStrictly(options));
     // XML's own rule: without a byte order mark or a declared encoding, UTF-8.
     int encoding = options.encoding;
     if (encoding < 0) encoding = NamesEncoding(input.text) ? VEXA_ENCODING_DETECT : VEXA_ENCODING_UTF8;
@@ -464,9 +479,16 @@ bool Diagnose(const Input& input, const VexaDocument& doc, const char* stop, con
         VexaParsingData where(begin + TextStart(input.text), options.tabSize, 0, 0);
         where.Stamp(stop);
         const VexaCursor at = where.Cursor();
-        std::fprintf(stderr, "%s:%d:%d: warning: parse stopped at a zero byte; the rest of the file is ignored\n",
-                     input.name.c_str(), at.row + 1, at.col + 1);
+        // Strictly, a zero byte is a character XML does not allow.
+        if (doc.Strict()) {
+            std::fprintf(stderr, "%s:%d:%d: error: %s\n", input.name.c_str(), at.row + 1, at.col + 1,
+                         VexaBase::errorString[VEXA_ERROR_CHARACTER]);
+        } else {
+            std::fprintf(stderr, "%s:%d:%d: warning: parse stopped at a zero byte; the rest of the file is ignored\n",
+                         input.name.c_str(), at.row + 1, at.col + 1);
+        }
         if (context) PrintContext(input.text, at.row, at.col, options.tabSize, false);  // counted in bytes
+        if (doc.Strict()) return false;
     }
     return true;
 }
