@@ -1750,6 +1750,8 @@ bool VexaDocument::LoadFile(const char* filename) {
     }
     if (data.empty()) {
         SetError(VEXA_ERROR_DOCUMENT_EMPTY, 0, 0);
+        // Strictly, every error has a place: here the start.
+        if (strict) errorLocation = VexaCursor(0, 0);
         return false;
     }
     const int form = Utf16Form(data);

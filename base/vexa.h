@@ -780,9 +780,10 @@ private:
     VexaMemory* memory;  // the nodes its parses make; made by the first parse
     bool strict;         // SetStrict()
 
-    // The strict check of the text at p before its parse; false, with the
+    // The strict check of the text at p, read from a file of the given
+    // form, before its parse; false, with the
     // error recorded, when it is not well-formed.
-    bool CheckStrict(const char* p, VexaParsingData* tracker);
+    bool CheckStrict(const char* p, int form, VexaParsingData* tracker);
 };
 
 /// A null-safe wrapper of a node pointer for chained navigation: a step that

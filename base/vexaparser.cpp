@@ -1646,7 +1646,7 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
 
 // ------------------------------------------------------------ documents
 
-bool VexaDocument::CheckStrict(const char* p, VexaParsingData* tracker) {
+bool VexaDocument::CheckStrict(const char* p, int form, VexaParsingData* tracker) {
     impl::StrictMode mode = impl::kStrictUndeclared;
     if (parsedEncoding == VEXA_ENCODING_UTF8) {
         mode = impl::kStrictUtf8;
@@ -1656,7 +1656,10 @@ bool VexaDocument::CheckStrict(const char* p, VexaParsingData* tracker) {
         mode = impl::kStrictLatin1;
     }
     impl::StrictFault fault;
-    if (impl::CheckWellFormed(p, tracker->end, mode, &fault)) return true;
+    const impl::StrictForm strictForm = form == impl::kFormPlain     ? impl::kStrictPlain
+                                        : form == impl::kFormUtf8Bom ? impl::kStrictUtf8Mark
+                                                                     : impl::kStrictFromUtf16;
+    if (impl::CheckWellFormed(p, tracker->end, mode, strictForm, &fault)) return true;
     SetError(fault.code, fault.at, tracker);
     return false;
 }
@@ -1682,6 +1685,8 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
     }
     if (!p || !*p) {
         SetError(VEXA_ERROR_DOCUMENT_EMPTY, 0, 0);
+        // Strictly, every error has a place: here the start.
+        if (strict && p) errorLocation = data ? data->Cursor() : VexaCursor(0, 0);
         return 0;
     }
     location = data ? data->Cursor() : VexaCursor(0, 0);
@@ -1693,7 +1698,7 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
     tracker.memory = memory;
     tracker.end = p + std::strlen(p);  // lets the scanners read whole words
     // Strict: the whole text must be well-formed before any of it becomes a node.
-    if (strict && !CheckStrict(p, &tracker)) return 0;
+    if (strict && !CheckStrict(p, form, &tracker)) return 0;
     p = SkipWhiteSpace(p);
     while (p && *p) {
         if (*p != '<') {

@@ -55,6 +55,14 @@ bool IsNameCode(unsigned long c) {
     return IsNameStartCode(c) || c == 0xB7 || (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
 }
 
+// Whether the n characters at q are s, ASCII letter case ignored.
+bool CaseEqual(const char* q, const char* s, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (FoldCase(q[i]) != s[i]) return false;
+    }
+    return true;
+}
+
 inline bool StartsWith(const char* q, const char* s) {
     for (; *s; ++q, ++s) {
         if (*q != *s) return false;  // the text's zero ends it too
@@ -98,10 +106,11 @@ inline const char* SkipPlain(const char* q, const char* end, char a, char b, cha
 
 class Checker {
 public:
-    Checker(const char* text, const char* end, StrictMode mode)
+    Checker(const char* text, const char* end, StrictMode mode, StrictForm form)
         : begin(text),
           end(end),
           mode(mode),
+          form(form),
           code(VEXA_ERROR_NONE),
           at(text),
           doctype(false),
@@ -142,6 +151,7 @@ private:
     const char* const begin;
     const char* const end;
     StrictMode mode;
+    const StrictForm form;
     int code;
     const char* at;
     bool doctype;                                        // a DOCTYPE was read
@@ -310,6 +320,13 @@ const char* Checker::XmlDeclaration(const char* q) {
             return true;
         });
         if (!r) return 0;
+        // A byte order mark or UTF-16 tells the encoding; the name must agree.
+        const bool utf16 =
+            CaseEqual(value, "utf-16", 6) || CaseEqual(value, "iso-10646-ucs-2", 15) || CaseEqual(value, "ucs-2", 5);
+        const bool utf8 = CaseEqual(value, "utf-8", 5) && value[5] == value[-1];
+        if (utf16 != (form == kStrictFromUtf16) || (form == kStrictUtf8Mark && !utf8)) {
+            return Fail(VEXA_ERROR_DECLARATION, value);
+        }
         named = true;
         s = SkipWhite(r);
     }
@@ -633,8 +650,8 @@ bool Checker::Run(StrictFault* fault) {
 
 }  // namespace
 
-bool CheckWellFormed(const char* text, const char* end, StrictMode mode, StrictFault* fault) {
-    Checker checker(text, end, mode);
+bool CheckWellFormed(const char* text, const char* end, StrictMode mode, StrictForm form, StrictFault* fault) {
+    Checker checker(text, end, mode, form);
     return checker.Run(fault);
 }
 

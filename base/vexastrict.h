@@ -15,6 +15,11 @@ enum StrictMode {
     kStrictUndeclared  // UTF-8, unless the XML declaration names an encoding (then Latin-1)
 };
 
+// What the text was before the parse: bytes as they are, bytes after a
+// UTF-8 byte order mark, or UTF-8 converted from UTF-16. The encoding
+// declared must agree.
+enum StrictForm { kStrictPlain, kStrictUtf8Mark, kStrictFromUtf16 };
+
 // Where and why a text is not well-formed.
 struct StrictFault {
     int code;        // a VEXA_ERROR_ value
@@ -22,10 +27,10 @@ struct StrictFault {
 };
 
 // Checks the text [text, end), where *end is its terminating zero, as one
-// XML document. True when it is well-formed; otherwise false with the first
+// XML document, read from the given form. True when it is well-formed; otherwise false with the first
 // violation in *fault. Runs in one loop with its open elements in a heap
 // list, so nesting costs memory, never stack.
-bool CheckWellFormed(const char* text, const char* end, StrictMode mode, StrictFault* fault);
+bool CheckWellFormed(const char* text, const char* end, StrictMode mode, StrictForm form, StrictFault* fault);
 
 // Whether cp is a character XML allows in a document.
 inline bool IsDocumentChar(unsigned long cp) {

@@ -50,6 +50,8 @@ struct Test {
     TestType type;
     bool externalEntities;  // ENTITIES other than "none"
     bool xml11;
+    bool olderEditionsOnly;  // EDITION "1 2 3 4": not well-formed only before the fifth edition
+    bool namespaces;         // a test of the namespace rules, which XML 1.0 itself does not make
 };
 
 std::string Attribute(xmlNodePtr node, const char* name, const char* fallback) {
@@ -111,6 +113,9 @@ bool Collect(xmlNodePtr node, const std::string& base, const std::string& root, 
             const std::string recommendation = Attribute(child, "RECOMMENDATION", "XML1.0");
             test.xml11 = version.empty() ? (recommendation == "XML1.1" || recommendation == "NS1.1")
                                          : (HasToken(version, "1.1") && !HasToken(version, "1.0"));
+            test.olderEditionsOnly =
+                !HasToken(Attribute(child, "EDITION", ""), "5") && !Attribute(child, "EDITION", "").empty();
+            test.namespaces = recommendation.compare(0, 2, "NS") == 0;
             test.path = Resolve(Attribute(child, "URI", ""), base);
             test.relative = test.path.compare(0, root.size(), root) == 0 ? test.path.substr(root.size()) : test.path;
             tests->push_back(test);
@@ -466,6 +471,16 @@ struct Results {
     std::vector<Finding> stateful;          // reported: ISO-2022-JP documents, not judged
     std::vector<Finding> xml11Rejected;     // reported: well-formed XML 1.1 documents Vexa rejects
     std::vector<Finding> externalRejected;  // reported: valid/invalid documents with external entities Vexa rejects
+    // Strict mode, on the same documents.
+    int strictWellFormedAccepted = 0;
+    int strictNotWf = 0;  // not-well-formed XML 1.0 documents without external entities
+    int strictNotWfRejected = 0;
+    std::vector<Finding> strictRejected;       // failures: well-formed documents strict mode rejects
+    std::vector<Finding> strictUnlocated;      // failures: strict rejections without a location
+    std::vector<Finding> strictOlderEditions;  // reported: accepted, well-formed by the fifth edition
+    std::vector<Finding> strictNamespaces;     // reported: accepted, the fault breaks a namespace rule only
+    std::vector<Finding> strictSubset;         // reported: accepted, the fault is in the internal subset's reading
+    std::vector<Finding> strictOther;          // reported: accepted for another reason
 };
 
 std::string VexaError(const VexaDocument& doc) {
@@ -510,6 +525,75 @@ bool NamesNoEncoding(const char* path) {
     return text.substr(0, end).find("encoding") == std::string::npos;
 }
 
+// ------------------------------------------------------------ strict mode
+
+void PrintList(const char* title, const std::vector<Finding>& findings, size_t cap);
+
+// Not-well-formed documents that strict mode must reject at least: the
+// count reached without reading declarations. Fewer is a failure.
+const int kStrictRejectFloor = 571;
+
+bool HasInternalSubset(const char* path) {
+    FILE* file = std::fopen(path, "rb");
+    if (!file) return false;
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+    std::fclose(file);
+    const size_t doctype = text.find("<!DOCTYPE");
+    return doctype != std::string::npos && text.find('[', doctype) != std::string::npos;
+}
+
+// Loads the document strictly and counts the result for its kind.
+void RunStrict(const Test& test, bool namesNoEncoding, Results* results) {
+    if (test.xml11 || test.externalEntities || test.type == kError) return;
+    VexaDocument doc;
+    doc.SetStrict(true);
+    if (namesNoEncoding) doc.SetTextEncoding(VEXA_ENCODING_UTF8);
+    const bool accepts = doc.LoadFile(test.path.c_str());
+    if (test.type != kNotWf) {
+        if (accepts) {
+            ++results->strictWellFormedAccepted;
+        } else {
+            results->strictRejected.push_back({test.relative, VexaError(doc)});
+        }
+        return;
+    }
+    ++results->strictNotWf;
+    if (!accepts) {
+        ++results->strictNotWfRejected;
+        if (doc.ErrorRow() < 0) results->strictUnlocated.push_back({test.relative, VexaError(doc)});
+    } else if (test.olderEditionsOnly) {
+        results->strictOlderEditions.push_back({test.relative, ""});
+    } else if (test.namespaces) {
+        results->strictNamespaces.push_back({test.relative, ""});
+    } else if (HasInternalSubset(test.path.c_str())) {
+        results->strictSubset.push_back({test.relative, ""});
+    } else {
+        results->strictOther.push_back({test.relative, ""});
+    }
+}
+
+void PrintStrict(const Results& r, size_t cap) {
+    std::printf("\nstrict mode: well-formed XML 1.0 documents without external entities accepted: %d of %d\n",
+                r.strictWellFormedAccepted, r.standalone10);
+    std::printf(
+        "strict mode: not-well-formed XML 1.0 documents without external entities rejected: %d of %d"
+        " (at least %d expected)\n",
+        r.strictNotWfRejected, r.strictNotWf, kStrictRejectFloor);
+    PrintList("FAIL: well-formed documents that strict mode rejects", r.strictRejected, cap);
+    PrintList("FAIL: strict rejections without a location", r.strictUnlocated, cap);
+    PrintList("strict mode accepts: not well-formed only before the fifth edition's names", r.strictOlderEditions, cap);
+    PrintList("strict mode accepts: namespace rules, which XML 1.0 does not make", r.strictNamespaces, cap);
+    PrintList("strict mode accepts: the fault lies in the internal subset or its entities", r.strictSubset, cap);
+    PrintList("strict mode accepts: other", r.strictOther, cap);
+}
+
+size_t StrictFailures(const Results& r) {
+    return r.strictRejected.size() + r.strictUnlocated.size() + (r.strictNotWfRejected < kStrictRejectFloor ? 1 : 0);
+}
+
 void RunOne(const Test& test, const Options& options, Results* results) {
     SetCurrent(test.relative);
     alarm(options.timeout);
@@ -519,7 +603,9 @@ void RunOne(const Test& test, const Options& options, Results* results) {
     const bool wellFormed = test.type == kValid || test.type == kInvalid;
 
     VexaDocument vexa;
-    if (NamesNoEncoding(test.path.c_str())) vexa.SetTextEncoding(VEXA_ENCODING_UTF8);
+    const bool namesNoEncoding = NamesNoEncoding(test.path.c_str());
+    if (namesNoEncoding) vexa.SetTextEncoding(VEXA_ENCODING_UTF8);
+    RunStrict(test, namesNoEncoding, results);
     const bool vexaAccepts = vexa.LoadFile(test.path.c_str());
     const Reading original = ReadWithLibxml2(test.path.c_str());
     if (vexaAccepts) ++counts.vexaAccepts;
@@ -703,7 +789,10 @@ int main(int argc, char** argv) {
     PrintList("not judged: well-formed documents with external entities that Vexa rejects", results.externalRejected,
               options.cap);
 
-    const size_t failures = results.rejected.size() + results.copyRejected.size() + results.copyDifferent.size();
+    PrintStrict(results, options.cap);
+
+    const size_t failures =
+        results.rejected.size() + results.copyRejected.size() + results.copyDifferent.size() + StrictFailures(results);
     std::printf("\nconformance: failed documents: %zu\n", failures);
     return failures ? 1 : 0;
 }
