@@ -48,15 +48,20 @@ TEST_F(ToolTest, StatusAndMessages) {
     const std::tuple<const char*, const char*, int, const char*, const char*> cases[] = {
         {"check good.xml", "", 0, "", ""},
         {"check -v bad.xml good.xml", "", 1, "good.xml: ok\n",
-         "bad.xml:2:6: error: Error reading end tag.\n  <b></c>\n     ^\n"},
-        {"check tab.xml", "", 1, "", "tab.xml:2:8: error: Error reading end tag.\n\t<b></c></a>\n\t   ^\n"},
-        {"--tab-size 8 check tab.xml", "", 1, "",
-         "tab.xml:2:12: error: Error reading end tag.\n\t<b></c></a>\n\t   ^\n"},
-        {"--no-context check tab.xml", "", 1, "", "tab.xml:2:8: error: Error reading end tag.\n"},
-        {"check trailing.xml", "", 1, "", "trailing.xml:2:1: error: Text outside any element.\nhello\n^\n"},
-        {"check empty.xml", "", 1, "", "empty.xml: error: Error document empty.\n"},
+         "bad.xml:2:6: error: Mismatched tag.\n  <b></c>\n     ^\n"},
+        {"check tab.xml", "", 1, "", "tab.xml:2:8: error: Mismatched tag.\n\t<b></c></a>\n\t   ^\n"},
+        {"--tab-size 8 check tab.xml", "", 1, "", "tab.xml:2:12: error: Mismatched tag.\n\t<b></c></a>\n\t   ^\n"},
+        {"--no-context check tab.xml", "", 1, "", "tab.xml:2:8: error: Mismatched tag.\n"},
+        {"check trailing.xml", "", 1, "", "trailing.xml:2:1: error: Content after the root element.\nhello\n^\n"},
+        {"check --lenient trailing.xml", "", 1, "", "trailing.xml:2:1: error: Text outside any element.\nhello\n^\n"},
+        {"check --lenient empty.xml", "", 1, "", "empty.xml: error: Error document empty.\n"},
         {"check missing.xml good.xml", "", 2, "", "vexa: cannot open 'missing.xml': No such file or directory\n"},
-        {"check -", "<a></b>", 1, "", "<stdin>:1:4: error: Error reading end tag.\n<a></b>\n   ^\n"},
+        {"check -", "<a></b>", 1, "", "<stdin>:1:4: error: Mismatched tag.\n<a></b>\n   ^\n"},
+        {"check --lenient", "<a></A>", 0, "", ""},
+        {"compact", "<a></A>", 0, "<a />\n", ""},
+        {"compact --strict", "<a></A>", 1, "", "<stdin>:1:4: error: Mismatched tag.\n<a></A>\n   ^\n"},
+        {"check --strict --lenient", "", 2, "",
+         "vexa: --strict and --lenient exclude each other (see 'vexa check --help')\n"},
         {"check -v", "<a/>", 0, "<stdin>: ok\n", ""},
         {"check --max-depth 2", "<a><b><c/></b></a>", 1, "",
          "<stdin>:1:7: error: Element nesting too deep.\n<a><b><c/></b></a>\n      ^\n"},
@@ -104,31 +109,33 @@ TEST_F(ToolTest, ContextLines) {
     // Arguments, standard input, exit status and standard error.
     const std::tuple<const char*, std::string, int, const char*> cases[] = {
         // At the start of a line, in its middle, on the last line of the text.
-        {"check", "<a>\n</b>", 1, "<stdin>:2:1: error: Error reading end tag.\n</b>\n^\n"},
+        {"check", "<a>\n</b>", 1, "<stdin>:2:1: error: Mismatched tag.\n</b>\n^\n"},
         {"check", "<a>\n  <b x='1'></c>\n</a>", 1,
-         "<stdin>:2:12: error: Error reading end tag.\n  <b x='1'></c>\n           ^\n"},
-        {"check", "<a>\n<b", 1, "<stdin>:2:2: error: Failed to read Element name\n<b\n ^\n"},
+         "<stdin>:2:12: error: Mismatched tag.\n  <b x='1'></c>\n           ^\n"},
+        {"check", "<a>\n<b", 1, "<stdin>:2:1: error: Unclosed markup at the end of the text.\n<b\n^\n"},
+        {"check --lenient", "<a>\n<b", 1, "<stdin>:2:2: error: Failed to read Element name\n<b\n ^\n"},
         // After tabs, whatever the tab size: the padding copies them.
         {"check", "<a>\n\t\t<b>\tx</c></a>", 1,
-         "<stdin>:2:14: error: Error reading end tag.\n\t\t<b>\tx</c></a>\n\t\t   \t ^\n"},
+         "<stdin>:2:14: error: Mismatched tag.\n\t\t<b>\tx</c></a>\n\t\t   \t ^\n"},
         {"--tab-size 8 check", "<a>\n\t\t<b>\tx</c></a>", 1,
-         "<stdin>:2:26: error: Error reading end tag.\n\t\t<b>\tx</c></a>\n\t\t   \t ^\n"},
+         "<stdin>:2:26: error: Mismatched tag.\n\t\t<b>\tx</c></a>\n\t\t   \t ^\n"},
         // Rows end at "\r\n", "\n\r", "\r" and "\n", as the parser counts them.
-        {"check", "<a>\r\n<b>\n\r<c>\r\r<d>\n\n</x>", 1, "<stdin>:7:1: error: Error reading end tag.\n</x>\n^\n"},
+        {"check", "<a>\r\n<b>\n\r<c>\r\r<d>\n\n</x>", 1, "<stdin>:7:1: error: Mismatched tag.\n</x>\n^\n"},
         // Control bytes show as spaces; a byte order mark is not part of row 1.
-        {"check", std::string("<a/>\0x", 6), 0,
+        {"check --lenient", std::string("<a/>\0x", 6), 0,
          "<stdin>:1:5: warning: parse stopped at a zero byte; the rest of the file is ignored\n<a/> x\n    ^\n"},
-        {"check", "\xEF\xBB\xBF<a>x\x01y</a> x", 1,
+        {"check", std::string("<a/>\0x", 6), 1, "<stdin>:1:5: error: Character not allowed.\n<a/> x\n    ^\n"},
+        {"check --lenient", "\xEF\xBB\xBF<a>x\x01y</a> x", 1,
          "<stdin>:1:12: error: Text outside any element.\n<a>x y</a> x\n           ^\n"},
         // In UTF-8 (the tool's default without a declared encoding) a column is a character.
-        {"check", "<a>caf\xC3\xA9</b>", 1,
-         "<stdin>:1:8: error: Error reading end tag.\n<a>caf\xC3\xA9</b>\n       ^\n"},
+        {"check", "<a>caf\xC3\xA9</b>", 1, "<stdin>:1:8: error: Mismatched tag.\n<a>caf\xC3\xA9</b>\n       ^\n"},
         {"--encoding legacy check", "<a>caf\xC3\xA9</b>", 1,
-         "<stdin>:1:9: error: Error reading end tag.\n<a>caf\xC3\xA9</b>\n        ^\n"},
+         "<stdin>:1:9: error: Mismatched tag.\n<a>caf\xC3\xA9</b>\n        ^\n"},
         {"stats --no-context", "<a></b>", 1, "<stdin>:1:4: error: Error reading end tag.\n"},
+        {"stats --no-context --strict", "<a></B>", 1, "<stdin>:1:4: error: Mismatched tag.\n"},
         // No place, no context: nothing to point at, or locations not counted.
-        {"check", "", 1, "<stdin>: error: Error document empty.\n"},
-        {"--tab-size 0 check", "<a></b>", 1, "<stdin>:1:1: error: Error reading end tag.\n"},
+        {"check --lenient", "", 1, "<stdin>: error: Error document empty.\n"},
+        {"--tab-size 0 check", "<a></b>", 1, "<stdin>:1:1: error: Mismatched tag.\n"},
     };
     for (const auto& [args, input, status, err] : cases) {
         SCOPED_TRACE(args + (" " + Escaped(input)));
@@ -142,7 +149,7 @@ TEST_F(ToolTest, ContextLines) {
 // error, "..." marks included, with the caret under the same character.
 TEST_F(ToolTest, ContextOfLongLines) {
     const std::string e = Repeat("<e/>", 100), head = "<r>" + e, tail = e + "<f/>";
-    const std::string message = ": error: Error reading end tag.\n";
+    const std::string message = ": error: Mismatched tag.\n";
     // Input, the error's column and the context expected.
     const std::tuple<std::string, int, std::string> cases[] = {
         // Near the start: cut on the right only.
