@@ -17,12 +17,14 @@ namespace impl {
 
 namespace {
 
-// Classes of the ASCII characters for names, white space and public ids.
-enum { kNameChar = 1, kNameStart = 2, kWhite = 4, kPubid = 8 };
+// Classes of the ASCII characters for names, white space and public ids;
+// kHigh marks the bytes from 0x80 on, which only decoding tells.
+enum { kNameChar = 1, kNameStart = 2, kWhite = 4, kPubid = 8, kHigh = 16 };
 
 struct AsciiClasses {
-    unsigned char table[128];
+    unsigned char table[256];
     AsciiClasses() : table() {
+        for (int c = 128; c < 256; ++c) table[c] = kHigh;
         for (int c = 0; c < 128; ++c) {
             const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
             const bool digit = c >= '0' && c <= '9';
@@ -38,7 +40,7 @@ struct AsciiClasses {
 const AsciiClasses kAscii;
 
 inline unsigned Byte(const char* q) { return static_cast<unsigned char>(*q); }
-inline bool Has(unsigned c, unsigned bits) { return c < 0x80 && (kAscii.table[c] & bits) != 0; }
+inline bool Has(unsigned c, unsigned bits) { return (kAscii.table[c & 0xFF] & bits) != 0; }
 inline bool IsWhite(char c) { return Has(static_cast<unsigned char>(c), kWhite); }
 
 // Name characters beyond ASCII, by code point.
@@ -104,6 +106,30 @@ inline const char* SkipPlain(const char* q, const char* end, char a, char b, cha
     }
 }
 
+// The first byte at or after q that is no ASCII name character.
+inline const char* SkipNameChars(const char* q, const char* end) {
+#if defined(VEXA_SCAN_SSE2)
+    // Sixteen at a time: letters, '-' to ':' but '/', and '_'.
+    while (end - q >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+        const __m128i letter = _mm_sub_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+        const __m128i punct = _mm_sub_epi8(v, _mm_set1_epi8('-'));
+        const __m128i name =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(letter, _mm_set1_epi8(25)), letter),
+                                      _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('/')),
+                                                       _mm_cmpeq_epi8(_mm_min_epu8(punct, _mm_set1_epi8(13)), punct))),
+                         _mm_cmpeq_epi8(v, _mm_set1_epi8('_')));
+        const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(name)) & 0xFFFFu;
+        if (other) return q + __builtin_ctz(other);
+        q += 16;
+    }
+#else
+    (void)end;
+#endif
+    while (kAscii.table[Byte(q)] & kNameChar) ++q;
+    return q;
+}
+
 class Checker {
 public:
     Checker(const char* text, const char* end, StrictMode mode, StrictForm form)
@@ -118,7 +144,8 @@ public:
           externalId(false),
           standaloneYes(false),
           root(false),
-          hashed(false) {}
+          hashed(false),
+          nameCount(0) {}
 
     bool Run(StrictFault* fault);
 
@@ -134,7 +161,8 @@ private:
         while (IsWhite(*q)) ++q;
         return q;
     }
-    const char* Name(const char* q);
+    inline const char* Name(const char* q);
+    const char* NameBeyondAscii(const char* q, bool start);
     const char* Reference(const char* q);
     const char* XmlDeclaration(const char* q);
     const char* Pi(const char* q);
@@ -154,15 +182,16 @@ private:
     const StrictForm form;
     int code;
     const char* at;
-    bool doctype;                                        // a DOCTYPE was read
-    bool subset;                                         // it has an internal subset
-    bool externalId;                                     // it names an external subset
-    bool standaloneYes;                                  // the declaration says standalone="yes"
-    bool root;                                           // the root element was read
-    bool hashed;                                         // names of the current start tag are in nameSet
-    std::vector<std::pair<const char*, size_t> > open;   // names of the open elements
-    std::vector<std::pair<const char*, size_t> > names;  // attribute names of the current start tag
-    std::unordered_set<std::string_view> nameSet;        // the same, for a tag with many
+    bool doctype;                                       // a DOCTYPE was read
+    bool subset;                                        // it has an internal subset
+    bool externalId;                                    // it names an external subset
+    bool standaloneYes;                                 // the declaration says standalone="yes"
+    bool root;                                          // the root element was read
+    bool hashed;                                        // names of the current start tag are in nameSet
+    std::vector<std::pair<const char*, size_t> > open;  // names of the open elements
+    std::pair<const char*, size_t> firstNames[16];      // attribute names of the current start tag
+    size_t nameCount;
+    std::unordered_set<std::string_view> nameSet;  // all of them, for a tag with more
 };
 
 // Length of the character at q and its code point in *cp; 0 at the end of
@@ -211,29 +240,35 @@ const char* Checker::Character(const char* q) {
 }
 
 // The position after the name at q; null when no name starts there. A name
-// ends at the first character that no name holds.
-const char* Checker::Name(const char* q) {
-    unsigned long cp;
-    unsigned c = Byte(q);
-    if (c < 0x80) {
-        if (!Has(c, kNameStart)) return Fail(q == end ? VEXA_ERROR_UNCLOSED : VEXA_ERROR_NAME, q);
+// ends at the first character that no name holds. ASCII in line, the rest
+// decoded out of line.
+inline const char* Checker::Name(const char* q) {
+    const unsigned char* const table = kAscii.table;
+    if (table[Byte(q)] & kNameStart) {
         ++q;
+    } else if (!(table[Byte(q)] & kHigh)) {
+        return Fail(q == end ? VEXA_ERROR_UNCLOSED : VEXA_ERROR_NAME, q);
     } else {
-        const size_t n = Decode(q, &cp);
-        if (!n || !IsDocumentChar(cp)) return Fail(VEXA_ERROR_CHARACTER, q);
-        if (!IsNameStartCode(cp)) return Fail(VEXA_ERROR_NAME, q);
-        q += n;
+        return NameBeyondAscii(q, true);
     }
+    q = SkipNameChars(q, end);
+    return (table[Byte(q)] & kHigh) ? NameBeyondAscii(q, false) : q;
+}
+
+// Name() from a byte beyond ASCII at q, which starts the name when start.
+VEXA_NOINLINE const char* Checker::NameBeyondAscii(const char* q, bool start) {
     for (;;) {
-        c = Byte(q);
+        const unsigned c = Byte(q);
         if (c < 0x80) {
             if (!(kAscii.table[c] & kNameChar)) return q;
             ++q;
             continue;
         }
+        unsigned long cp;
         const size_t n = Decode(q, &cp);
         if (!n || !IsDocumentChar(cp)) return Fail(VEXA_ERROR_CHARACTER, q);
-        if (!IsNameCode(cp)) return q;
+        if (!(start ? IsNameStartCode(cp) : IsNameCode(cp))) return start ? Fail(VEXA_ERROR_NAME, q) : q;
+        start = false;
         q += n;
     }
 }
@@ -479,20 +514,20 @@ const char* Checker::Doctype(const char* q) {
 
 bool Checker::Repeated(const char* name, size_t n) {
     const std::pair<const char*, size_t> added(name, n);
-    if (names.size() < 16) {
-        for (const auto& other : names) {
-            if (other.second == n && std::memcmp(other.first, name, n) == 0) return true;
+    if (nameCount < 16) {
+        for (size_t i = 0; i < nameCount; ++i) {
+            const std::pair<const char*, size_t>& other = firstNames[i];
+            if (other.second == n && other.first[0] == name[0] && std::memcmp(other.first, name, n) == 0) return true;
         }
-        names.push_back(added);
+        firstNames[nameCount++] = added;
         return false;
     }
     // Many attributes: a table keeps the check linear.
     if (!hashed) {
         nameSet.clear();
-        for (const auto& other : names) nameSet.insert(std::string_view(other.first, other.second));
+        for (const auto& other : firstNames) nameSet.insert(std::string_view(other.first, other.second));
         hashed = true;
     }
-    names.push_back(added);
     return !nameSet.insert(std::string_view(name, n)).second;
 }
 
@@ -501,7 +536,7 @@ const char* Checker::StartTag(const char* q, bool* empty) {
     const char* r = Name(q + 1);
     if (!r) return 0;
     open.push_back(std::make_pair(q + 1, static_cast<size_t>(r - q - 1)));
-    names.clear();
+    nameCount = 0;
     hashed = false;
     bool afterValue = false;
     for (;;) {
@@ -562,7 +597,7 @@ const char* Checker::EndTag(const char* q) {
     }
     const std::pair<const char*, size_t>& top = open.back();
     if (top.second != static_cast<size_t>(r - name) || std::memcmp(top.first, name, top.second) != 0) {
-        return Fail(VEXA_ERROR_MISMATCHED_TAG, name);
+        return Fail(VEXA_ERROR_MISMATCHED_TAG, q);
     }
     open.pop_back();
     return s + 1;

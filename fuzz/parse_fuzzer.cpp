@@ -1,6 +1,8 @@
 // Parse of a buffer. The first byte picks the tab size (low four bits, less
 // two, so that zero and negative sizes come up), the white-space flag (bit
-// 4) and a small nesting limit (bit 5); the rest is the text.
+// 4), a small nesting limit (bit 5) and strict parsing (bit 6); the rest is
+// the text. A strictly accepted text must be accepted by the lenient parse
+// too, and read the same.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -45,6 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     VexaDocument doc;
     doc.SetTabSize((data[0] & 0x0F) - 2);
     if (data[0] & 0x20) doc.SetMaxDepth(3);
+    const bool strict = (data[0] & 0x40) != 0;
+    doc.SetStrict(strict);
     const char* end = doc.Parse(start);
     VEXA_FUZZ_CHECK(!end || (end >= start && end <= start + std::strlen(start)));
     CheckTree(&doc);
@@ -56,6 +60,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         VEXA_FUZZ_CHECK(doc.ErrorRow() >= -1 && doc.ErrorCol() >= -1);
     } else {
         VEXA_FUZZ_CHECK(doc.ErrorCode() == VEXA_ERROR_NONE && *doc.ErrorText() == 0);
+    }
+    if (strict && !doc.Error()) {
+        VexaDocument lenient;
+        lenient.SetTabSize(doc.TabSize());
+        lenient.SetMaxDepth(doc.MaxDepth());
+        VEXA_FUZZ_CHECK(lenient.Parse(start) == end && !lenient.Error());
+        VEXA_FUZZ_CHECK(Dump(lenient) == Dump(doc));
     }
 
     // Whatever was built can be written and copied.
