@@ -3,6 +3,7 @@
 // is; plain runs of text and values go sixteen bytes at a time.
 #include "vexastrict.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <unordered_set>
@@ -145,7 +146,8 @@ public:
           standaloneYes(false),
           root(false),
           hashed(false),
-          nameCount(0) {}
+          nameCount(0),
+          summary(0) {}
 
     bool Run(StrictFault* fault);
 
@@ -191,6 +193,7 @@ private:
     std::vector<std::pair<const char*, size_t> > open;  // names of the open elements
     std::pair<const char*, size_t> firstNames[16];      // attribute names of the current start tag
     size_t nameCount;
+    std::uint64_t summary;                         // a bit for each of firstNames
     std::unordered_set<std::string_view> nameSet;  // all of them, for a tag with more
 };
 
@@ -515,7 +518,13 @@ const char* Checker::Doctype(const char* q) {
 bool Checker::Repeated(const char* name, size_t n) {
     const std::pair<const char*, size_t> added(name, n);
     if (nameCount < 16) {
-        for (size_t i = 0; i < nameCount; ++i) {
+        // A name whose summary bit (of its length and end bytes) is new is
+        // new: most are, and need no comparison.
+        const std::uint64_t bit = std::uint64_t(1)
+                                  << ((Byte(name) + Byte(name + n - 1) * 8u + static_cast<unsigned>(n) * 3u) & 63u);
+        const bool seen = (summary & bit) != 0;
+        summary |= bit;
+        for (size_t i = 0; seen && i < nameCount; ++i) {
             const std::pair<const char*, size_t>& other = firstNames[i];
             if (other.second == n && other.first[0] == name[0] && std::memcmp(other.first, name, n) == 0) return true;
         }
@@ -537,6 +546,7 @@ const char* Checker::StartTag(const char* q, bool* empty) {
     if (!r) return 0;
     open.push_back(std::make_pair(q + 1, static_cast<size_t>(r - q - 1)));
     nameCount = 0;
+    summary = 0;
     hashed = false;
     bool afterValue = false;
     for (;;) {
