@@ -40,6 +40,25 @@ struct AsciiClasses {
 };
 const AsciiClasses kAscii;
 
+// Bytes at which a value quoted with '"' (row 0) or '\'' (row 1) needs a
+// closer look: its quote, '<', '&', a control byte other than tab, line feed
+// and carriage return (the end of the text among them), and bytes from 0x80 on.
+// Row 2 is for content, where ']' is looked at instead of a quote.
+struct ValueStops {
+    unsigned char table[3][256];
+    ValueStops() : table() {
+        for (int q = 0; q < 3; ++q) {
+            for (int c = 0; c < 256; ++c) {
+                table[q][c] = (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c >= 0x80 || c == '<' || c == '&' ||
+                              c == (q == 0   ? '"'
+                                    : q == 1 ? '\''
+                                             : ']');
+            }
+        }
+    }
+};
+const ValueStops kValueStops;
+
 inline unsigned Byte(const char* q) { return static_cast<unsigned char>(*q); }
 inline bool Has(unsigned c, unsigned bits) { return (kAscii.table[c & 0xFF] & bits) != 0; }
 inline bool IsWhite(char c) { return Has(static_cast<unsigned char>(c), kWhite); }
@@ -159,6 +178,7 @@ private:
     }
     size_t Decode(const char* q, unsigned long* cp) const;
     const char* Character(const char* q);
+    const char* MixedRun(const char* q, const unsigned char* stops);
     const char* SkipWhite(const char* q) const {
         while (IsWhite(*q)) ++q;
         return q;
@@ -240,6 +260,35 @@ const char* Checker::Character(const char* q) {
     const size_t n = Decode(q, &cp);
     if (!n || !IsDocumentChar(cp)) return Fail(VEXA_ERROR_CHARACTER, q);
     return q + n;
+}
+
+// From a byte beyond ASCII at q, a byte at a time: characters beyond ASCII,
+// and ASCII bytes that stops does not mark, as text in a language written
+// beyond ASCII mixes them. The first byte stops marks, or null at a fault.
+const char* Checker::MixedRun(const char* q, const unsigned char* stops) {
+    for (;;) {
+        const unsigned c = Byte(q);
+        if (c < 0x80) {
+            if (stops[c]) return q;
+            ++q;
+            continue;
+        }
+        // The commonest forms in line: two bytes, and three below U+D000
+        // (no surrogate, no U+FFFE or U+FFFF among them).
+        const unsigned b = Byte(q + 1);
+        if (mode == kStrictUtf8 && (b & 0xC0) == 0x80) {
+            if (c >= 0xC2 && c <= 0xDF) {
+                q += 2;
+                continue;
+            }
+            if (c >= 0xE1 && c <= 0xEC && (Byte(q + 2) & 0xC0) == 0x80) {
+                q += 3;
+                continue;
+            }
+        }
+        q = Character(q);
+        if (!q) return 0;
+    }
 }
 
 // The position after the name at q; null when no name starts there. A name
@@ -576,8 +625,10 @@ const char* Checker::StartTag(const char* q, bool* empty) {
         const char quote = *s;
         if (quote != '"' && quote != '\'')
             return Fail(s == end ? VEXA_ERROR_UNCLOSED : VEXA_ERROR_UNQUOTED_VALUE, s == end ? q : s);
+        // Mostly short: a byte at a time.
+        const unsigned char* const stops = kValueStops.table[quote == '\''];
         for (++s;;) {
-            s = SkipPlain(s, end, quote, '<', '&');
+            while (!stops[Byte(s)]) ++s;
             if (*s == quote) break;
             if (*s == '<') return Fail(VEXA_ERROR_LESS_THAN_IN_VALUE, s);
             if (*s == '&') {
@@ -585,7 +636,7 @@ const char* Checker::StartTag(const char* q, bool* empty) {
             } else if (s == end) {
                 return Fail(VEXA_ERROR_UNCLOSED, q);
             } else {
-                s = Character(s);
+                s = Byte(s) >= 0x80 ? MixedRun(s, stops) : Character(s);
             }
             if (!s) return 0;
         }
@@ -649,7 +700,7 @@ const char* Checker::Element(const char* q) {
             default:
                 // The '<' of the innermost element still open.
                 if (q == end) return Fail(VEXA_ERROR_UNCLOSED, open.back().first - 1);
-                q = Character(q);
+                q = Byte(q) >= 0x80 ? MixedRun(q, kValueStops.table[2]) : Character(q);
                 break;
         }
         if (!q) return 0;

@@ -37,6 +37,12 @@ const Malformed kMalformed[] = {
     {"<a>\xE9</a>", VEXA_ERROR_CHARACTER, 0, 3},
     {"<a>x\n\t\xC3</a>", VEXA_ERROR_CHARACTER, 1, 4},
     {"<a><!-- \x0B --></a>", VEXA_ERROR_CHARACTER, 0, 8},
+    // Within text and values beyond ASCII (columns here count bytes: no encoding is set).
+    {"<a>\xD0\x90\xD1\x82 x\xEF\xBF\xBF</a>", VEXA_ERROR_CHARACTER, 0, 9},
+    {"<a>\xD0\x90\xED\xBF\xBF</a>", VEXA_ERROR_CHARACTER, 0, 5},
+    {"<a>\xD0\x90]]></a>", VEXA_ERROR_CDATA_END_IN_TEXT, 0, 5},
+    {"<a b='\xD0\x90<'/>", VEXA_ERROR_LESS_THAN_IN_VALUE, 0, 8},
+    {"<?xml version='1.0' encoding='ISO-8859-1'?><a b='\xE9'>\xE9\x01</a>", VEXA_ERROR_CHARACTER, 0, 53},
     {"<a>&#xD800;</a>", VEXA_ERROR_CHARACTER_REFERENCE, 0, 3},
     {"<a>&#x110000;</a>", VEXA_ERROR_CHARACTER_REFERENCE, 0, 3},
     {"<a>&#xFFFE;</a>", VEXA_ERROR_CHARACTER_REFERENCE, 0, 3},
@@ -131,6 +137,8 @@ const char* const kWellFormed[] = {
     "<a xml:lang='en' xmlns:x='u' _-.9='' :=''/>",
     "<\xC3\xA9\xC2\xB7\xCC\x80-.9 b\xE2\x80\xBF=\"\xF0\x9F\x98\x80\"/>",
     "<a>\t\r\n \xE2\x82\xAC</a>",
+    "<a b='\xD0\x90\xD1\x82 7800 \xC3\xBC'>\xD0\x90 7800 \xEC\x95\x84 \xF0\x9F\x98\x80 "
+    "\xEF\xBF\xBD]&amp;\xE3\x81\x82</a>",
     "<a><b><c/></b><b/></a>",
 };
 
