@@ -195,6 +195,30 @@ TEST_F(ToolTest, ContextOfLongLines) {
     }
 }
 
+// check is strict: ten common malformed documents, each named by its rule;
+// --lenient lets the classic rules decide.
+TEST_F(ToolTest, CheckNamesTheBrokenRule) {
+    const std::tuple<const char*, const char*, int> cases[] = {
+        {"<a></A>", "1:4: error: Mismatched tag.", 0},
+        {"<a>&nope;</a>", "1:4: error: Undefined entity.", 0},
+        {"<a b=\"<\"/>", "1:7: error: '<' in an attribute value.", 0},
+        {"<a><!-- x -- y --></a>", "1:11: error: Error parsing Comment.", 0},
+        {"<a/><b/>", "1:5: error: Content after the root element.", 0},
+        {"<a>&#0;</a>", "1:4: error: Invalid character reference.", 0},
+        {"<1a/>", "1:2: error: Invalid name.", 0},
+        {"<a b=\"1\" c/>", "1:11: error: Error reading Attributes.", 1},
+        {"<a>]]></a>", "1:4: error: ']]>' in text.", 0},
+        {"<a b=1/>", "1:6: error: Attribute value not quoted.", 0},
+    };
+    for (const auto& [input, message, lenientStatus] : cases) {
+        SCOPED_TRACE(input);
+        const ToolRun run = Tool("check --no-context", input);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, std::string("<stdin>:") + message + "\n");
+        EXPECT_EQ(Tool("check --lenient", input).status, lenientStatus);
+    }
+}
+
 TEST_F(ToolTest, HelpAndVersion) {
     const ToolRun help = Tool("--help");
     EXPECT_EQ(help.status, 0);
