@@ -63,12 +63,19 @@ struct Access {
     static const Chars& Value(const VexaNode& node) { return node.value; }
     static const Chars& Name(const VexaAttribute& attribute) { return attribute.name; }
     static const Chars& Value(const VexaAttribute& attribute) { return attribute.value; }
+    // The document that takes an attribute's parse errors, or null.
+    static VexaDocument* Document(const VexaAttribute& attribute) { return attribute.document; }
     // Records that a pooled attribute of the document's came to hold heap
     // memory; null for an attribute in no document.
     static void NoteAttributeOnHeap(const VexaDocument* document) {
         if (document && document->memory) document->memory->attributesOnHeap = true;
     }
 };
+
+// Whether text content parsed for document (null: none) has its white
+// space condensed: the document's own setting, else the process-wide
+// default. Every parser asks here; nothing else reads that default.
+bool CondensesWhiteSpace(const VexaDocument* document);
 
 // Nesting limit of a parse or stream read that has no document to ask.
 const int kDefaultMaxDepth = 1000;

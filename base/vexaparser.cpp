@@ -125,6 +125,7 @@ using impl::IsAsciiAlpha;
 using impl::IsSpaceByte;
 using impl::kCharClass;
 
+// The process-wide default; only SetCondenseWhiteSpace writes it.
 bool condenseWhiteSpaceFlag = true;
 
 // Name bytes for the scanning loop: 1 for a name character, 0 for the rest,
@@ -580,10 +581,10 @@ inline const char* SkipCondensed(const char* p, const char* run, const char* lim
     return p;
 }
 
+// condense: whether white space is condensed, as the caller decided.
 template <class Out>
-const char* ScanText(const char* p, const char* limit, int encoding, bool normalize, Out& text, bool trimWhiteSpace,
+const char* ScanText(const char* p, const char* limit, int encoding, bool normalize, Out& text, bool condense,
                      const char* endTag, bool exactCase) {
-    const bool condense = trimWhiteSpace && condenseWhiteSpaceFlag;
     if (condense) {
         p = VexaBase::SkipWhiteSpace(p);
     }
@@ -751,14 +752,14 @@ struct CountOut {
 // is not simply the first delimiter: a reference by the classic rules may
 // run past one. Only text with references or white space to fold comes here.
 const char* ScanInto(impl::Chars* chars, VexaMemory* memory, const char* p, const char* start, const char* limit,
-                     int encoding, bool normalize, bool trimWhiteSpace, const char* endTag) {
+                     int encoding, bool normalize, bool condense, const char* endTag) {
     CountOut count = {static_cast<size_t>(start - p)};
-    ScanText(start, limit, encoding, normalize, count, trimWhiteSpace, endTag, false);
+    ScanText(start, limit, encoding, normalize, count, condense, endTag, false);
     const size_t room = count.n + 1;
     char* const place = memory ? memory->Reserve(room) : new char[room];
     BufferOut out = {place};
     out.Put(p, static_cast<size_t>(start - p));
-    const char* const after = ScanText(start, limit, encoding, normalize, out, trimWhiteSpace, endTag, false);
+    const char* const after = ScanText(start, limit, encoding, normalize, out, condense, endTag, false);
     const size_t n = static_cast<size_t>(out.at - place);
     place[n] = 0;
     if (memory) memory->Commit(n + 1);
@@ -1146,6 +1147,11 @@ const VexaBase::Entity VexaBase::entity[5] = {
     {"&amp;", 5, '&'}, {"&lt;", 4, '<'}, {"&gt;", 4, '>'}, {"&quot;", 6, '\"'}, {"&apos;", 6, '\''},
 };
 
+bool impl::CondensesWhiteSpace(const VexaDocument* document) {
+    const int mode = document ? document->WhiteSpaceMode() : VEXA_WHITESPACE_DEFAULT;
+    return mode == VEXA_WHITESPACE_DEFAULT ? condenseWhiteSpaceFlag : mode == VEXA_WHITESPACE_CONDENSE;
+}
+
 void VexaBase::SetCondenseWhiteSpace(bool condense) { condenseWhiteSpaceFlag = condense; }
 
 bool VexaBase::IsWhiteSpaceCondensed() { return condenseWhiteSpaceFlag; }
@@ -1209,7 +1215,8 @@ const char* VexaBase::ReadText(const char* p, std::string* text, bool trimWhiteS
                                bool exactCase) {
     text->clear();
     StringOut out = {text};
-    return ScanText(p, 0, VEXA_ENCODING_LEGACY, false, out, trimWhiteSpace, endTag, exactCase);
+    return ScanText(p, 0, VEXA_ENCODING_LEGACY, false, out, trimWhiteSpace && impl::CondensesWhiteSpace(0), endTag,
+                    exactCase);
 }
 
 // ---------------------------------------------------------- locations
@@ -1322,7 +1329,7 @@ const char* VexaText::Parse(const char* p, VexaParsingData* data) {
     StampNode(data, p, &location);
     const char* const limit = data ? data->end : 0;
     const int encoding = data ? data->encoding : VEXA_ENCODING_LEGACY;
-    const bool condense = condenseWhiteSpaceFlag;
+    const bool condense = impl::CondensesWhiteSpace(DocumentOf(this, data));
     if (!p) return 0;
     if (condense) {
         if (!*p) return 0;
@@ -1337,7 +1344,7 @@ const char* VexaText::Parse(const char* p, VexaParsingData* data) {
         CopyInto(&value, memory, p, static_cast<size_t>(plain - p), limit);
         return plain;
     }
-    const char* const end = ScanInto(&value, memory, p, p, limit, encoding, false, true, "<");
+    const char* const end = ScanInto(&value, memory, p, p, limit, encoding, false, condense, "<");
     return end ? end - 1 : 0;
 }
 
