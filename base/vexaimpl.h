@@ -72,10 +72,16 @@ struct Access {
     }
 };
 
+// The process-wide white-space default; only SetCondenseWhiteSpace writes it.
+extern bool condenseWhiteSpaceDefault;
+
 // Whether text content parsed for document (null: none) has its white
 // space condensed: the document's own setting, else the process-wide
 // default. Every parser asks here; nothing else reads that default.
-bool CondensesWhiteSpace(const VexaDocument* document);
+inline bool CondensesWhiteSpace(const VexaDocument* document) {
+    const int mode = document ? document->WhiteSpaceMode() : VEXA_WHITESPACE_DEFAULT;
+    return mode == VEXA_WHITESPACE_DEFAULT ? condenseWhiteSpaceDefault : mode == VEXA_WHITESPACE_CONDENSE;
+}
 
 // Nesting limit of a parse or stream read that has no document to ask.
 const int kDefaultMaxDepth = 1000;

@@ -125,9 +125,6 @@ using impl::IsAsciiAlpha;
 using impl::IsSpaceByte;
 using impl::kCharClass;
 
-// The process-wide default; only SetCondenseWhiteSpace writes it.
-bool condenseWhiteSpaceFlag = true;
-
 // Name bytes for the scanning loop: 1 for a name character, 0 for the rest,
 // and 2 beside the 1 for one that may start a name. Bytes beyond ASCII are
 // name characters whatever the locale: they are the multi-byte characters
@@ -1147,14 +1144,11 @@ const VexaBase::Entity VexaBase::entity[5] = {
     {"&amp;", 5, '&'}, {"&lt;", 4, '<'}, {"&gt;", 4, '>'}, {"&quot;", 6, '\"'}, {"&apos;", 6, '\''},
 };
 
-bool impl::CondensesWhiteSpace(const VexaDocument* document) {
-    const int mode = document ? document->WhiteSpaceMode() : VEXA_WHITESPACE_DEFAULT;
-    return mode == VEXA_WHITESPACE_DEFAULT ? condenseWhiteSpaceFlag : mode == VEXA_WHITESPACE_CONDENSE;
-}
+bool impl::condenseWhiteSpaceDefault = true;
 
-void VexaBase::SetCondenseWhiteSpace(bool condense) { condenseWhiteSpaceFlag = condense; }
+void VexaBase::SetCondenseWhiteSpace(bool condense) { impl::condenseWhiteSpaceDefault = condense; }
 
-bool VexaBase::IsWhiteSpaceCondensed() { return condenseWhiteSpaceFlag; }
+bool VexaBase::IsWhiteSpaceCondensed() { return impl::condenseWhiteSpaceDefault; }
 
 bool VexaBase::IsWhiteSpace(char c) { return IsSpaceByte(c); }
 
