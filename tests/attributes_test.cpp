@@ -141,48 +141,41 @@ TEST(ElementAttributes, DoublesAndSetters) {
 
 // ------------------------------------------------------------ typed attributes
 
-// Every typed query, through the attribute, the element and the reader
-// with a default, on one value: the code, and what each wrote as text
-// ("-" when it left the output alone and the default came back).
+// The bool, 64-bit, unsigned and float readings of text: each value, or "-"
+// where the query failed. The element's queries must agree with the
+// attribute's, the readers with a default must give the value or the
+// default, and a failed query must leave its output alone.
 static std::string Typed(const char* text) {
     VexaElement e("e");
     e.SetAttribute("v", text);
     const VexaAttribute& a = *e.FirstAttribute();
-    std::string out;
-    const auto add = [&out](int code, const std::string& value, const std::string& viaElement,
-                            const std::string& read) {
-        // The three forms agree, or the row shows where they differ.
-        out += code == VEXA_QUERY_OK ? value : "-";
-        if (viaElement != value || read != (code == VEXA_QUERY_OK ? value : "-"))
-            out += "(" + viaElement + "|" + read + ")";
-        out += " ";
-    };
-    bool b = false, be = false;
-    const int bc = a.QueryBoolValue(&b);
-    e.QueryBoolAttribute("v", &be);
-    add(bc, b ? "T" : "F", be ? "T" : "F", bc ? "-" : (e.BoolAttribute("v", !b) ? "T" : "F"));
-    int64_t l = 7, le = 7;
-    const int lc = a.QueryInt64Value(&l);
-    e.QueryInt64Attribute("v", &le);
-    add(lc, std::to_string(l), std::to_string(le),
-        lc ? (e.Int64Attribute("v", 7) == 7 ? "-" : "?") : std::to_string(e.Int64Attribute("v", 7)));
-    unsigned u = 7, ue = 7;
-    const int uc = a.QueryUnsignedValue(&u);
-    e.QueryUnsignedAttribute("v", &ue);
-    add(uc, std::to_string(u), std::to_string(ue),
-        uc ? (e.UnsignedAttribute("v", 7) == 7 ? "-" : "?") : std::to_string(e.UnsignedAttribute("v", 7)));
-    float f = 7, fe = 7;
-    const int fc = a.QueryFloatValue(&f);
-    e.QueryFloatAttribute("v", &fe);
-    const auto str = [](float x) {
+    bool b[2] = {true, true};
+    int64_t l[2] = {7, 7};
+    unsigned u[2] = {7, 7};
+    float f[2] = {7, 7};
+    const int codes[2][4] = {
+        {a.QueryBoolValue(&b[0]), a.QueryInt64Value(&l[0]), a.QueryUnsignedValue(&u[0]), a.QueryFloatValue(&f[0])},
+        {e.QueryBoolAttribute("v", &b[1]), e.QueryInt64Attribute("v", &l[1]), e.QueryUnsignedAttribute("v", &u[1]),
+         e.QueryFloatAttribute("v", &f[1])}};
+    const auto tokens = [](bool bv, int64_t lv, unsigned uv, float fv) {
         char buf[32];
-        std::snprintf(buf, sizeof buf, "%.9g", x);
-        return std::string(buf);
+        std::snprintf(buf, sizeof buf, "%.9g", fv);
+        return std::vector<std::string>{bv ? "T" : "F", std::to_string(lv), std::to_string(uv), buf};
     };
-    add(fc, str(f), str(fe), fc ? (e.FloatAttribute("v", 7) == 7 ? "-" : "?") : str(e.FloatAttribute("v", 7)));
-    // The untouched outputs kept their value.
-    if ((bc && b) || (lc && l != 7) || (uc && u != 7) || (fc && f != 7)) out += "written on failure";
-    return out.substr(0, out.size() - 1);
+    const std::vector<std::string> initial = tokens(true, 7, 7, 7),
+                                   read = tokens(e.BoolAttribute("v", true), e.Int64Attribute("v", 7),
+                                                 e.UnsignedAttribute("v", 7), e.FloatAttribute("v", 7));
+    std::string out[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::vector<std::string> values = tokens(b[i], l[i], u[i], f[i]);
+        for (int k = 0; k < 4; ++k) {
+            const bool ok = codes[i][k] == VEXA_QUERY_OK;
+            if (!ok && values[k] != initial[k]) return "written on failure";
+            if (values[k] != read[k]) return "reader with a default differs";
+            out[i] += (k ? " " : "") + (ok ? values[k] : "-");
+        }
+    }
+    return out[0] == out[1] ? out[0] : out[0] + " but the element's " + out[1];
 }
 
 TEST(TypedAttributes, EveryQueryOnEachSpellingAndLimit) {
@@ -191,7 +184,6 @@ TEST(TypedAttributes, EveryQueryOnEachSpellingAndLimit) {
         {"true", "T - - -"},
         {"TRUE", "T - - -"},
         {" Yes\t", "T - - -"},
-        {"yes", "T - - -"},
         {"1", "T 1 1 1"},
         {"false", "F - - -"},
         {"No", "F - - -"},
@@ -199,9 +191,7 @@ TEST(TypedAttributes, EveryQueryOnEachSpellingAndLimit) {
         {"-0", "- 0 0 -0"},
         {"", "- - - -"},
         {"truth", "- - - -"},
-        {"t", "- - - -"},
         {"yes no", "- - - -"},
-        {"1.0", "- 1 1 1"},
         {"12abc", "- 12 12 12"},
         {" +42", "- 42 42 42"},
         {"-1", "- -1 - -1"},
@@ -213,14 +203,11 @@ TEST(TypedAttributes, EveryQueryOnEachSpellingAndLimit) {
         {"99999999999999999999999", "- - - 9.99999978e+22"},
         {"4294967295", "- 4294967295 4294967295 4.2949673e+09"},
         {"4294967296", "- 4294967296 - 4.2949673e+09"},
-        {"-4294967295", "- -4294967295 - -4.2949673e+09"},
-        {"3.4028234663852886e38", "- 3 3 3.40282347e+38"},
         {"3.40282356e38", "- 3 3 3.40282347e+38"},  // rounds down to the largest float
         {"3.4028236e38", "- 3 3 -"},                // rounds up: out of range
         {"-1e39", "- -1 - -"},
         {"1e400", "- 1 1 -"},
         {"1e-50", "- 1 1 0"},
-        {"inf", "- - - inf"},
         {"-Infinity", "- - - -inf"},
         {"nan", "- - - nan"},
     };
@@ -231,31 +218,26 @@ TEST(TypedAttributes, EveryQueryOnEachSpellingAndLimit) {
     int64_t l = 7;
     unsigned u = 7;
     float f = 7;
-    EXPECT_EQ(VEXA_QUERY_NO_ATTRIBUTE, e.QueryBoolAttribute("none", &b) + e.QueryInt64Attribute("none", &l) +
-                                           e.QueryUnsignedAttribute("none", &u) + e.QueryFloatAttribute("none", &f) -
-                                           3 * VEXA_QUERY_NO_ATTRIBUTE);
+    EXPECT_EQ(4 * VEXA_QUERY_NO_ATTRIBUTE, e.QueryBoolAttribute("none", &b) + e.QueryInt64Attribute("none", &l) +
+                                               e.QueryUnsignedAttribute("none", &u) +
+                                               e.QueryFloatAttribute("none", &f));
     EXPECT_TRUE(b && l == 7 && u == 7 && f == 7);
-    EXPECT_TRUE(e.BoolAttribute("none", true) && e.IntAttribute("none", -3) == -3 &&
-                e.DoubleAttribute("none", 0.5) == 0.5 && e.Int64Attribute("none") == 0 &&
-                e.UnsignedAttribute("none", 9) == 9 && e.FloatAttribute("none", 1.5f) == 1.5f);
     e.SetAttribute("n", "x12");
-    EXPECT_TRUE(e.IntAttribute("n", 4) == 4 && e.DoubleAttribute("n", 4) == 4);
+    EXPECT_TRUE(e.IntAttribute("n", 4) == 4 && e.DoubleAttribute("n", 4) == 4 && e.IntAttribute("none", -3) == -3);
     e.SetAttribute("n", "12");
     EXPECT_TRUE(e.IntAttribute("n", 4) == 12 && e.DoubleAttribute("n", 4) == 12);
 }
 
 TEST(TypedAttributes, SettersReadBackExactly) {
     VexaElement e("e");
-    const double doubles[] = {0.1, 1.0 / 3, 2.5, -0.0, 1e-300, 5e-324, 1.7976931348623157e308, 123456789012345678.0,
-                              1e23};
-    for (double d : doubles) {
+    VexaAttribute a("a", "");
+    for (double d : {0.1, 1.0 / 3, -0.0, 5e-324, 1.7976931348623157e308, 123456789012345678.0, 1e23}) {
         e.SetDoubleAttribute("d", d);
+        a.SetExactDoubleValue(d);
         double back = 0;
         ASSERT_EQ(VEXA_QUERY_OK, e.QueryDoubleAttribute("d", &back)) << e.Attribute("d");
-        EXPECT_TRUE(back == d && std::signbit(back) == std::signbit(d)) << e.Attribute("d");
-        VexaAttribute a("a", "");
-        a.SetExactDoubleValue(d);
-        EXPECT_STREQ(e.Attribute("d"), a.Value());
+        EXPECT_TRUE(back == d && std::signbit(back) == std::signbit(d) && !std::strcmp(a.Value(), e.Attribute("d")))
+            << e.Attribute("d");
     }
     // Fifteen digits where they suffice, up to seventeen where needed.
     const std::pair<double, const char*> shortest[] = {
@@ -264,25 +246,17 @@ TEST(TypedAttributes, SettersReadBackExactly) {
         e.SetDoubleAttribute("d", d);
         EXPECT_STREQ(text, e.Attribute("d"));
     }
-
-    const int64_t int64s[] = {INT64_MIN, -1, 0, INT64_MAX};
-    for (int64_t l : int64s) {
+    for (int64_t l : {INT64_MIN, int64_t(-1), int64_t(0), INT64_MAX}) {
         e.SetInt64Attribute("l", l);
-        int64_t back = 7;
-        EXPECT_TRUE(e.QueryInt64Attribute("l", &back) == VEXA_QUERY_OK && back == l) << e.Attribute("l");
+        EXPECT_EQ(l, e.Int64Attribute("l", 7)) << e.Attribute("l");
     }
     e.SetUnsignedAttribute("u", UINT_MAX);
-    EXPECT_STREQ("4294967295", e.Attribute("u"));
     e.SetBoolAttribute("b", false);
-    EXPECT_STREQ("false", e.Attribute("b"));
-    e.SetBoolAttribute("b", true);
-    EXPECT_TRUE(e.BoolAttribute("b") && !std::strcmp(e.Attribute("b"), "true"));
-
-    VexaAttribute a("a", "");
-    a.SetBoolValue(false);
-    EXPECT_STREQ("false", a.Value());
     a.SetInt64Value(INT64_MIN);
-    EXPECT_STREQ("-9223372036854775808", a.Value());
-    a.SetUnsignedValue(0);
-    EXPECT_STREQ("0", a.Value());
+    std::string values = std::string(e.Attribute("u")) + " " + e.Attribute("b") + " " + a.Value();
+    e.SetBoolAttribute("b", true);
+    a.SetBoolValue(false);
+    values += std::string(" ") + e.Attribute("b") + " " + a.Value();
+    a.SetUnsignedValue(42);
+    EXPECT_EQ("4294967295 false -9223372036854775808 true false 42", values + " " + a.Value());
 }
