@@ -2,7 +2,9 @@
 #include "vexa.h"
 
 #include <cerrno>
+#include <cfloat>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "vexaencoding.h"
+#include "vexafile.h"
 #include "vexaimpl.h"
 #include "vexamemory.h"
 
@@ -791,6 +794,56 @@ bool ScanInt(const char* text, long* result, bool* overflow) {
     return true;
 }
 
+// Reads a decimal integer as ScanInt does, into a sign and a magnitude.
+// False when no digit was found; *overflow when the magnitude passes 2^64-1.
+bool ScanDecimal(const char* p, bool* negative, std::uint64_t* magnitude, bool* overflow) {
+    while (impl::IsSpaceByte(*p)) ++p;
+    *negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    if (*p < '0' || *p > '9') return false;
+    std::uint64_t v = 0;
+    bool over = false;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        const unsigned digit = static_cast<unsigned>(*p - '0');
+        if (v > (UINT64_MAX - digit) / 10) over = true;
+        if (!over) v = v * 10 + digit;
+    }
+    *magnitude = v;
+    *overflow = over;
+    return true;
+}
+
+// The accepted spellings of a bool, compared ignoring ASCII letter case.
+int ScanBool(const char* text, size_t n, bool* value) {
+    while (n && impl::IsSpaceByte(*text)) ++text, --n;
+    while (n && impl::IsSpaceByte(text[n - 1])) --n;
+    static const struct {
+        const char* word;
+        bool value;
+    } kWords[] = {{"true", true}, {"yes", true}, {"1", true}, {"false", false}, {"no", false}, {"0", false}};
+    for (const auto& w : kWords) {
+        if (std::strlen(w.word) != n) continue;
+        size_t i = 0;
+        while (i < n && impl::FoldCase(text[i]) == w.word[i]) ++i;
+        if (i == n) {
+            *value = w.value;
+            return VEXA_QUERY_OK;
+        }
+    }
+    return VEXA_QUERY_WRONG_TYPE;
+}
+
+// Text for the number setters, in buf of 32 bytes.
+void FormatInt64(char* buf, std::int64_t v) { std::snprintf(buf, 32, "%lld", static_cast<long long>(v)); }
+
+// The fewest significant digits (15 to 17) that read back as exactly v.
+void FormatExactDouble(char* buf, double v) {
+    for (int digits = 15;; ++digits) {
+        std::snprintf(buf, 32, "%.*g", digits, v);
+        if (digits == 17 || std::strtod(buf, 0) == v) return;
+    }
+}
+
 // What remains of a file's bytes after fgets-style reading: each piece (up
 // to a line feed, at most 2047 bytes) is cut at its first zero byte.
 std::string DropAfterZeroBytes(const std::string& data) {
@@ -856,10 +909,10 @@ bool PrintIndented(FILE* file, const VexaNode& node, int depth) {
     return PrintIndented(file, node, depth, VexaPrintOptions());
 }
 
-// Prints the document to a file opened with mode, in the file form it was
-// loaded from (form): with a UTF-8 byte order mark, or as UTF-16 with its
-// mark, so that the declaration stays true. False when the file could not be
-// opened or a write failed.
+// Saves the document to filename (a file opened with mode, when written in
+// place), in the file form it was loaded from (form): with a UTF-8 byte order
+// mark, or as UTF-16 with its mark, so that the declaration stays true. False
+// when the file could not be made or a write failed.
 bool SaveIndented(const VexaDocument& doc, int form, const char* filename, const char* mode,
                   const VexaPrintOptions& options) {
     std::string utf16;
@@ -871,23 +924,18 @@ bool SaveIndented(const VexaDocument& doc, int form, const char* filename, const
         impl::Utf8ToUtf16(text, bigEndian, &utf16);
         mode = "wb";
     }
-    FILE* file = std::fopen(filename, mode);
+    // Until Commit succeeds, any way out (an exception included) removes
+    // the new file and leaves the old one as it was.
+    impl::ReplacingFile out;
+    FILE* const file = out.Open(filename, mode);
     if (!file) return false;
-    bool ok = true;
-    try {
-        if (!utf16.empty()) {
-            ok = std::fwrite(utf16.data(), 1, utf16.size(), file) == utf16.size();
-        } else {
-            if (form == impl::kFormUtf8Bom && std::fwrite("\xEF\xBB\xBF", 1, 3, file) != 3) ok = false;
-            if (!PrintIndented(file, doc, 0, options)) ok = false;
-        }
-    } catch (...) {
-        std::fclose(file);  // running out of memory must not leak the file
-        throw;
+    if (!utf16.empty()) {
+        if (std::fwrite(utf16.data(), 1, utf16.size(), file) != utf16.size()) return false;
+    } else {
+        if (form == impl::kFormUtf8Bom && std::fwrite("\xEF\xBB\xBF", 1, 3, file) != 3) return false;
+        if (!PrintIndented(file, doc, 0, options)) return false;
     }
-    if (std::fflush(file) != 0 || std::ferror(file)) ok = false;
-    if (std::fclose(file) != 0) ok = false;
-    return ok;
+    return out.Commit();
 }
 
 void WriteCompact(std::ostream* out, const VexaNode& node) {
@@ -1391,6 +1439,69 @@ void VexaAttribute::SetDoubleValue(double v) {
     SetValue(text.c_str());
 }
 
+int VexaAttribute::QueryBoolValue(bool* out) const { return ScanBool(value.c_str(), value.size(), out); }
+
+int VexaAttribute::QueryInt64Value(int64_t* out) const {
+    bool negative = false, overflow = false;
+    std::uint64_t magnitude = 0;
+    if (!ScanDecimal(value.c_str(), &negative, &magnitude, &overflow) || overflow) return VEXA_QUERY_WRONG_TYPE;
+    const std::uint64_t limit = static_cast<std::uint64_t>(INT64_MAX) + (negative ? 1 : 0);
+    if (magnitude > limit) return VEXA_QUERY_WRONG_TYPE;
+    // -2^63 has no positive counterpart to negate: it goes through -(m - 1) - 1.
+    if (!negative) {
+        *out = static_cast<std::int64_t>(magnitude);
+    } else {
+        *out = magnitude == 0 ? 0 : -static_cast<std::int64_t>(magnitude - 1) - 1;
+    }
+    return VEXA_QUERY_OK;
+}
+
+int VexaAttribute::QueryUnsignedValue(unsigned* out) const {
+    bool negative = false, overflow = false;
+    std::uint64_t magnitude = 0;
+    if (!ScanDecimal(value.c_str(), &negative, &magnitude, &overflow) || overflow) return VEXA_QUERY_WRONG_TYPE;
+    if (magnitude > UINT_MAX || (negative && magnitude != 0)) return VEXA_QUERY_WRONG_TYPE;
+    *out = static_cast<unsigned>(magnitude);
+    return VEXA_QUERY_OK;
+}
+
+int VexaAttribute::QueryFloatValue(float* out) const {
+    const char* const text = value.c_str();
+    char* end = 0;
+    errno = 0;
+    const double v = std::strtod(text, &end);
+    if (end == text) return VEXA_QUERY_WRONG_TYPE;
+    const double size = std::fabs(v);
+    if (errno == ERANGE && size == HUGE_VAL) return VEXA_QUERY_WRONG_TYPE;  // past even a double
+    // Up to halfway to the next power of two a number rounds to FLT_MAX;
+    // beyond, it is out of range. Infinity and NaN as written stay so.
+    const double kLimit = 3.4028235677973366e38;  // 2^128 - 2^103
+    if (size >= kLimit && !std::isinf(v)) return VEXA_QUERY_WRONG_TYPE;
+    *out = size > FLT_MAX && !std::isinf(v) ? std::copysign(FLT_MAX, static_cast<float>(v > 0 ? 1 : -1))
+                                            : static_cast<float>(v);
+    return VEXA_QUERY_OK;
+}
+
+void VexaAttribute::SetBoolValue(bool v) { SetValue(v ? "true" : "false"); }
+
+void VexaAttribute::SetInt64Value(int64_t v) {
+    char buf[32];
+    FormatInt64(buf, v);
+    SetValue(buf);
+}
+
+void VexaAttribute::SetUnsignedValue(unsigned v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%u", v);
+    SetValue(buf);
+}
+
+void VexaAttribute::SetExactDoubleValue(double v) {
+    char buf[32];
+    FormatExactDouble(buf, v);
+    SetValue(buf);
+}
+
 void VexaAttribute::Print(FILE* file, int) const {
     Writer w(file, document ? impl::OutputEncoding(*document) : VEXA_ENCODING_LEGACY);
     WriteAttribute(*this, w);
@@ -1554,6 +1665,82 @@ void VexaElement::RemoveAttribute(const char* name) {
     }
 }
 
+int VexaElement::QueryBoolAttribute(const char* name, bool* v) const {
+    const VexaAttribute* attribute = attributeSet.Find(name);
+    return attribute ? attribute->QueryBoolValue(v) : VEXA_QUERY_NO_ATTRIBUTE;
+}
+
+int VexaElement::QueryInt64Attribute(const char* name, int64_t* v) const {
+    const VexaAttribute* attribute = attributeSet.Find(name);
+    return attribute ? attribute->QueryInt64Value(v) : VEXA_QUERY_NO_ATTRIBUTE;
+}
+
+int VexaElement::QueryUnsignedAttribute(const char* name, unsigned* v) const {
+    const VexaAttribute* attribute = attributeSet.Find(name);
+    return attribute ? attribute->QueryUnsignedValue(v) : VEXA_QUERY_NO_ATTRIBUTE;
+}
+
+int VexaElement::QueryFloatAttribute(const char* name, float* v) const {
+    const VexaAttribute* attribute = attributeSet.Find(name);
+    return attribute ? attribute->QueryFloatValue(v) : VEXA_QUERY_NO_ATTRIBUTE;
+}
+
+// The queries write only on success, so the default stays otherwise.
+int VexaElement::IntAttribute(const char* name, int defaultValue) const {
+    QueryIntAttribute(name, &defaultValue);
+    return defaultValue;
+}
+
+double VexaElement::DoubleAttribute(const char* name, double defaultValue) const {
+    QueryDoubleAttribute(name, &defaultValue);
+    return defaultValue;
+}
+
+bool VexaElement::BoolAttribute(const char* name, bool defaultValue) const {
+    QueryBoolAttribute(name, &defaultValue);
+    return defaultValue;
+}
+
+int64_t VexaElement::Int64Attribute(const char* name, int64_t defaultValue) const {
+    QueryInt64Attribute(name, &defaultValue);
+    return defaultValue;
+}
+
+unsigned VexaElement::UnsignedAttribute(const char* name, unsigned defaultValue) const {
+    QueryUnsignedAttribute(name, &defaultValue);
+    return defaultValue;
+}
+
+float VexaElement::FloatAttribute(const char* name, float defaultValue) const {
+    QueryFloatAttribute(name, &defaultValue);
+    return defaultValue;
+}
+
+void VexaElement::SetBoolAttribute(const char* name, bool v) { SetAttribute(name, v ? "true" : "false"); }
+
+void VexaElement::SetInt64Attribute(const char* name, int64_t v) {
+    char buf[32];
+    FormatInt64(buf, v);
+    SetAttribute(name, buf);
+}
+
+void VexaElement::SetUnsignedAttribute(const char* name, unsigned v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%u", v);
+    SetAttribute(name, buf);
+}
+
+void VexaElement::SetDoubleAttribute(const char* name, double v) {
+    char buf[32];
+    FormatExactDouble(buf, v);
+    SetAttribute(name, buf);
+}
+
+const char* VexaElement::GetText() const {
+    const VexaText* text = firstChild ? firstChild->ToText() : 0;
+    return text ? text->Value() : 0;
+}
+
 VexaElement* VexaElement::CopyShallow() const {
     std::unique_ptr<VexaElement> copy(new VexaElement(""));
     CopyNodeTo(copy.get());
@@ -1647,7 +1834,8 @@ VexaDocument::VexaDocument()
       parsedEncoding(VEXA_ENCODING_DETECT),
       fileForm(impl::kFormPlain),
       memory(0),
-      strict(false) {}
+      strict(false),
+      whiteSpace(VEXA_WHITESPACE_DEFAULT) {}
 
 VexaDocument::VexaDocument(const char* name)
     : VexaNode(DOCUMENT),
@@ -1660,8 +1848,91 @@ VexaDocument::VexaDocument(const char* name)
       parsedEncoding(VEXA_ENCODING_DETECT),
       fileForm(impl::kFormPlain),
       memory(0),
-      strict(false) {
+      strict(false),
+      whiteSpace(VEXA_WHITESPACE_DEFAULT) {
     SetValue(name);
+}
+
+VexaDocument::VexaDocument(VexaDocument&& other) noexcept : VexaDocument() { TakeFrom(other); }
+
+VexaDocument& VexaDocument::operator=(VexaDocument&& other) noexcept {
+    if (this == &other) return *this;
+    // Emptied as the destructor empties it, then set as new.
+    if (memory) {
+        DiscardChildren();
+    } else {
+        DeleteChildren(memory);
+    }
+    delete memory;
+    memory = 0;
+    impl::Chars name;
+    value.Swap(name);
+    clientData = 0;
+    location.Clear();
+    ClearError();
+    parsedEncoding = VEXA_ENCODING_DETECT;
+    fileForm = impl::kFormPlain;
+    CopySettings(VexaDocument());
+    TakeFrom(other);
+    return *this;
+}
+
+void VexaDocument::CopySettings(const VexaDocument& source) {
+    // Every setting of a document, and nothing else: a new one goes here.
+    tabsize = source.tabsize;
+    maxDepth = source.maxDepth;
+    textEncoding = source.textEncoding;
+    whiteSpace = source.whiteSpace;
+    strict = source.strict;
+}
+
+void VexaDocument::TakeFrom(VexaDocument& other) {
+    // Every member of a document but its own links (parent and siblings):
+    // a new one goes here, with its reset in other.
+    firstChild = other.firstChild;
+    lastChild = other.lastChild;
+    other.firstChild = other.lastChild = 0;
+    value.Swap(other.value);
+    clientData = other.clientData;
+    other.clientData = 0;
+    location = other.location;
+    other.location.Clear();
+    memory = other.memory;
+    other.memory = 0;
+    error = other.error;
+    errorCode = other.errorCode;
+    errorText.swap(other.errorText);
+    errorLocation = other.errorLocation;
+    other.ClearError();
+    parsedEncoding = other.parsedEncoding;
+    fileForm = other.fileForm;
+    other.parsedEncoding = VEXA_ENCODING_DETECT;
+    other.fileForm = impl::kFormPlain;
+    CopySettings(other);
+    other.CopySettings(VexaDocument());
+
+    // The top-level nodes name their parent, and parsed attributes the
+    // document that takes their errors and gives their encoding. A walk by
+    // parent links: no stack.
+    for (VexaNode* child = firstChild; child; child = child->next) child->parent = this;
+    VexaNode* node = firstChild;
+    while (node) {
+        if (node->type == ELEMENT) {
+            for (VexaAttribute* a = static_cast<VexaElement*>(node)->FirstAttribute(); a; a = a->Next()) {
+                if (impl::Access::Document(*a) == &other) a->SetDocument(this);
+            }
+        }
+        if (node->firstChild) {
+            node = node->firstChild;
+            continue;
+        }
+        while (node && !node->next) node = node->parent == this ? 0 : node->parent;
+        if (node) node = node->next;
+    }
+}
+
+void VexaDocument::SetWhiteSpaceMode(int mode) {
+    whiteSpace = (mode >= VEXA_WHITESPACE_DEFAULT && mode <= VEXA_WHITESPACE_KEEP) ? mode : VEXA_WHITESPACE_DEFAULT;
 }
 
 void VexaDocument::SetTextEncoding(int encoding) {
@@ -1711,12 +1982,9 @@ VexaNode* VexaDocument::Clone() const {
     copy->errorCode = errorCode;
     copy->errorText = errorText;
     copy->errorLocation = errorLocation;
-    copy->tabsize = tabsize;
-    copy->maxDepth = maxDepth;
-    copy->textEncoding = textEncoding;
+    copy->CopySettings(*this);
     copy->parsedEncoding = parsedEncoding;
     copy->fileForm = fileForm;
-    copy->strict = strict;
     CopyChildren(*this, copy.get());
     return copy.release();
 }

@@ -9,8 +9,12 @@
 #ifndef VEXA_INCLUDED
 #define VEXA_INCLUDED
 
+#include <stdint.h>
+
+#include <cstddef>
 #include <cstdio>
 #include <iosfwd>
+#include <iterator>
 #include <string>
 
 // Symbols of the public API are the only ones the shared library exports.
@@ -30,6 +34,7 @@
 
 namespace ORMELA {
 
+class VexaNode;
 class VexaDocument;
 class VexaMemory;
 class VexaElement;
@@ -115,6 +120,17 @@ enum {
     VEXA_ENCODING_RAW
 };
 
+/// How a document's parses treat white space in text content (see
+/// VexaDocument::SetWhiteSpaceMode()).
+enum {
+    /// As the process-wide setting says (VexaBase::SetCondenseWhiteSpace()).
+    VEXA_WHITESPACE_DEFAULT = 0,
+    /// Leading and trailing white space dropped, inner runs made one space.
+    VEXA_WHITESPACE_CONDENSE,
+    /// Text kept as written.
+    VEXA_WHITESPACE_KEEP
+};
+
 /// Results of the numeric attribute queries.
 enum { VEXA_QUERY_OK = 0, VEXA_QUERY_NO_ATTRIBUTE, VEXA_QUERY_WRONG_TYPE };
 
@@ -180,7 +196,77 @@ private:
     size_t bits;                                                      // the length, and kInMemory
 };
 
+// The steps of the range-for walks (defined at the end of this header):
+// the next sibling, the next sibling element (named name, when name is
+// set), the next attribute.
+inline VexaNode* StepOf(const VexaNode* node, const char* name);
+inline VexaElement* StepOf(const VexaElement* element, const char* name);
+inline VexaAttribute* StepOf(const VexaAttribute* attribute, const char* name);
+
 }  // namespace impl
+
+// ------------------------------------------------------------- range-for
+
+/// A forward iterator over siblings, yielding Item*: children (Item is
+/// VexaNode), child elements (VexaElement) or attributes (VexaAttribute),
+/// const for a const tree. It reads the next item only when it advances, so
+/// a loop must not remove the item it stands on; anything else may change.
+template <class Item>
+class VexaIterator {
+public:
+    typedef std::forward_iterator_tag iterator_category;
+    typedef Item* value_type;
+    typedef std::ptrdiff_t difference_type;
+    typedef Item* const* pointer;
+    typedef Item* reference;
+
+    /// The end of every walk.
+    VexaIterator() : item(0), name(0) {}
+    /// A walk from first (null: at the end); name, when set, keeps only
+    /// elements of that name and is not copied.
+    VexaIterator(Item* first, const char* only) : item(first), name(only) {}
+
+    /// The item here; null at the end.
+    Item* operator*() const { return item; }
+    /// On to the next item.
+    VexaIterator& operator++() {
+        item = impl::StepOf(item, name);
+        return *this;
+    }
+    /// On to the next item; returns where it stood.
+    VexaIterator operator++(int) {
+        VexaIterator before(*this);
+        ++*this;
+        return before;
+    }
+    /// Whether both stand on the same item (or both at the end).
+    bool operator==(const VexaIterator& other) const { return item == other.item; }
+    /// Whether they stand on different items.
+    bool operator!=(const VexaIterator& other) const { return item != other.item; }
+
+private:
+    Item* item;
+    const char* name;
+};
+
+/// What a range-for walks: the items from first on (see VexaIterator).
+/// It allocates nothing and owns nothing.
+template <class Item>
+class VexaRange {
+public:
+    /// The items from first on; name as for VexaIterator.
+    VexaRange(Item* first, const char* only) : head(first), name(only) {}
+    /// The first item.
+    VexaIterator<Item> begin() const { return VexaIterator<Item>(head, name); }
+    /// The end.
+    VexaIterator<Item> end() const { return VexaIterator<Item>(); }
+    /// Whether there is no item.
+    bool empty() const { return head == 0; }
+
+private:
+    Item* head;
+    const char* name;
+};
 
 /// Root of everything that parses and writes itself: nodes and attributes.
 /// Neither nodes nor attributes copy by value; Clone() makes deep copies.
@@ -225,7 +311,9 @@ public:
 
     /// Whether text content has its white space condensed (true by default):
     /// leading and trailing white space dropped, inner runs made one space.
-    /// Change it only while no parse runs; it applies to every document.
+    /// The process-wide default, for every document whose own setting is
+    /// VEXA_WHITESPACE_DEFAULT (VexaDocument::SetWhiteSpaceMode()); change it
+    /// only while no such parse runs.
     static void SetCondenseWhiteSpace(bool condense);
     /// The current white-space setting, see SetCondenseWhiteSpace().
     static bool IsWhiteSpaceCondensed();
@@ -337,6 +425,22 @@ public:
     VexaNode* IterateChildren(VexaNode* previous) const;
     /// As above, counting only children whose value equals v.
     VexaNode* IterateChildren(const char* v, VexaNode* previous) const;
+
+    // Range-for over the children: for (VexaElement* item : shop->ChildElements("item")).
+    // The loop must not remove the child it stands on (see VexaIterator).
+
+    /// Every child, first to last.
+    VexaRange<VexaNode> Children();
+    /// Every child of a const node.
+    VexaRange<const VexaNode> Children() const;
+    /// Every child element.
+    VexaRange<VexaElement> ChildElements();
+    /// Every child element of a const node.
+    VexaRange<const VexaElement> ChildElements() const;
+    /// Every child element named name (not copied: it must outlive the loop).
+    VexaRange<VexaElement> ChildElements(const char* name);
+    /// Every child element named name, of a const node.
+    VexaRange<const VexaElement> ChildElements(const char* name) const;
 
     /// The document this node belongs to (itself for a document), or null.
     VexaDocument* GetDocument() const;
@@ -466,6 +570,31 @@ public:
     /// Sets the value to v in fixed notation with six decimals.
     void SetDoubleValue(double v);
 
+    // Typed values: as QueryIntValue, VEXA_QUERY_OK with *out set, or
+    // VEXA_QUERY_WRONG_TYPE with *out untouched. Numbers are decimal, after
+    // optional white space and a sign; text after the number is ignored.
+
+    /// The value as a bool: "true", "yes" or "1", "false", "no" or "0", in
+    /// any letter case, with white space around it ignored.
+    int QueryBoolValue(bool* out) const;
+    /// The value as a signed 64-bit number; out of range is WRONG_TYPE.
+    int QueryInt64Value(int64_t* out) const;
+    /// The value as an unsigned int; a negative number or one above
+    /// UINT_MAX is WRONG_TYPE.
+    int QueryUnsignedValue(unsigned* out) const;
+    /// The value as a float (as QueryDoubleValue reads it); a finite number
+    /// beyond the float range is WRONG_TYPE.
+    int QueryFloatValue(float* out) const;
+    /// Sets the value to "true" or "false".
+    void SetBoolValue(bool v);
+    /// Sets the value to v in decimal.
+    void SetInt64Value(int64_t v);
+    /// Sets the value to v in decimal.
+    void SetUnsignedValue(unsigned v);
+    /// Sets the value to the shortest text that reads back as exactly v
+    /// (SetDoubleValue keeps six decimals and loses the rest).
+    void SetExactDoubleValue(double v);
+
     virtual void Print(FILE* file, int depth) const;
     virtual void StreamOut(std::ostream* out) const;
     virtual const char* Parse(const char* p, VexaParsingData* data);
@@ -545,6 +674,51 @@ public:
     void SetAttribute(const char* name, int value);
     /// Removes and deletes attribute name, if there is one.
     void RemoveAttribute(const char* name);
+
+    // Typed attributes. The queries give VEXA_QUERY_OK with *value set, or
+    // VEXA_QUERY_NO_ATTRIBUTE or VEXA_QUERY_WRONG_TYPE with *value untouched;
+    // each reads as the VexaAttribute query of the same type.
+
+    /// The attribute as a bool (see VexaAttribute::QueryBoolValue).
+    int QueryBoolAttribute(const char* name, bool* value) const;
+    /// The attribute as a signed 64-bit number.
+    int QueryInt64Attribute(const char* name, int64_t* value) const;
+    /// The attribute as an unsigned int.
+    int QueryUnsignedAttribute(const char* name, unsigned* value) const;
+    /// The attribute as a float.
+    int QueryFloatAttribute(const char* name, float* value) const;
+
+    /// The attribute as an int, or defaultValue when it is missing or no int.
+    int IntAttribute(const char* name, int defaultValue = 0) const;
+    /// The attribute as a double, or defaultValue.
+    double DoubleAttribute(const char* name, double defaultValue = 0) const;
+    /// The attribute as a bool, or defaultValue.
+    bool BoolAttribute(const char* name, bool defaultValue = false) const;
+    /// The attribute as a signed 64-bit number, or defaultValue.
+    int64_t Int64Attribute(const char* name, int64_t defaultValue = 0) const;
+    /// The attribute as an unsigned int, or defaultValue.
+    unsigned UnsignedAttribute(const char* name, unsigned defaultValue = 0) const;
+    /// The attribute as a float, or defaultValue.
+    float FloatAttribute(const char* name, float defaultValue = 0) const;
+
+    // Setters by name rather than SetAttribute overloads, so that every
+    // SetAttribute call that compiles today keeps its overload.
+
+    /// Sets attribute name to "true" or "false".
+    void SetBoolAttribute(const char* name, bool value);
+    /// Sets attribute name to value in decimal.
+    void SetInt64Attribute(const char* name, int64_t value);
+    /// Sets attribute name to value in decimal.
+    void SetUnsignedAttribute(const char* name, unsigned value);
+    /// Sets attribute name to the shortest text that reads back as exactly value.
+    void SetDoubleAttribute(const char* name, double value);
+
+    /// Every attribute, first to last, for range-for.
+    VexaRange<VexaAttribute> Attributes();
+    /// Every attribute of a const element.
+    VexaRange<const VexaAttribute> Attributes() const;
+    /// The value of the first child when it is a text node, else null.
+    const char* GetText() const;
 
     virtual VexaNode* Clone() const;
     virtual void Print(FILE* file, int depth) const;
@@ -695,6 +869,15 @@ public:
     explicit VexaDocument(const char* name);
     virtual ~VexaDocument();
 
+    // Moving: a document can be returned from a function or kept in a
+    // std::vector. Nothing is copied and nothing is allocated.
+
+    /// Takes other's tree, memory, name, settings and error state; other
+    /// is left as a new, empty document, ready for reuse.
+    VexaDocument(VexaDocument&& other) noexcept;
+    /// Deletes this document's tree, then takes other's as above.
+    VexaDocument& operator=(VexaDocument&& other) noexcept;
+
     /// Replaces the content by the parsed file at filename. True when the
     /// file was read and parsed without error. A file that starts with a
     /// UTF-16 byte order mark is converted to UTF-8 first.
@@ -702,12 +885,13 @@ public:
     /// LoadFile of the document's own name.
     bool LoadFile();
     /// Writes the indented form to filename, with the byte order mark or in
-    /// the UTF-16 form that the loaded file had. False when the file could
-    /// not be opened or a write failed.
+    /// the UTF-16 form that the loaded file had. The bytes go to a new file
+    /// in the same folder, flushed to the disk, which then replaces filename
+    /// in one rename, keeping its permission bits (a symbolic link is
+    /// followed; a device or pipe is written in place). False, with the old
+    /// file untouched and nothing left behind, when any step failed.
     bool SaveFile(const char* filename) const;
-    /// Writes the indented form with the given options to filename. The file
-    /// is opened in binary mode, so lineBreak reaches it as given. False when
-    /// the file could not be opened or a write failed.
+    /// As above, with the given options; lineBreak reaches the file as given.
     bool SaveFile(const char* filename, const VexaPrintOptions& options) const;
     /// SaveFile to the document's own name.
     bool SaveFile() const;
@@ -756,6 +940,12 @@ public:
     void SetStrict(bool on) { strict = on; }
     /// True when the next parse is strict.
     bool Strict() const { return strict; }
+    /// Sets how this document's next parses treat white space in text (a
+    /// VEXA_WHITESPACE_ value; an unknown one means DEFAULT). Unlike the
+    /// static SetCondenseWhiteSpace it touches no other document.
+    void SetWhiteSpaceMode(int mode);
+    /// The white-space setting, VEXA_WHITESPACE_DEFAULT unless one was set.
+    int WhiteSpaceMode() const { return whiteSpace; }
 
     virtual VexaNode* Clone() const;
     virtual void Print(FILE* file, int depth) const;
@@ -768,6 +958,12 @@ public:
 private:
     friend class VexaNode;
     friend struct impl::Access;
+    /// Copies every setting (not the state) from source: the one place
+    /// that Clone and the moves list them.
+    void CopySettings(const VexaDocument& source);
+    /// Takes other's tree, memory, name, settings and state; this document
+    /// must hold nothing. other is left as new.
+    void TakeFrom(VexaDocument& other);
     bool error;
     int errorCode;
     std::string errorText;
@@ -784,6 +980,7 @@ private:
     // form, before its parse; false, with the
     // error recorded, when it is not well-formed.
     bool CheckStrict(const char* p, int form, VexaParsingData* tracker);
+    int whiteSpace;      // a VEXA_WHITESPACE_ value
 };
 
 /// A null-safe wrapper of a node pointer for chained navigation: a step that
@@ -827,6 +1024,31 @@ VEXA_API std::istream& operator>>(std::istream& in, VexaNode& base);
 VEXA_API std::ostream& operator<<(std::ostream& out, const VexaNode& base);
 /// Appends node in compact form to out.
 VEXA_API std::string& operator<<(std::string& out, const VexaNode& base);
+
+// ------------------------------------------------- range-for, in line
+
+inline VexaNode* impl::StepOf(const VexaNode* node, const char*) { return node->NextSibling(); }
+inline VexaElement* impl::StepOf(const VexaElement* element, const char* name) {
+    return name ? element->NextSiblingElement(name) : element->NextSiblingElement();
+}
+inline VexaAttribute* impl::StepOf(const VexaAttribute* attribute, const char*) { return attribute->Next(); }
+
+inline VexaRange<VexaNode> VexaNode::Children() { return VexaRange<VexaNode>(firstChild, 0); }
+inline VexaRange<const VexaNode> VexaNode::Children() const { return VexaRange<const VexaNode>(firstChild, 0); }
+inline VexaRange<VexaElement> VexaNode::ChildElements() { return VexaRange<VexaElement>(FirstChildElement(), 0); }
+inline VexaRange<const VexaElement> VexaNode::ChildElements() const {
+    return VexaRange<const VexaElement>(FirstChildElement(), 0);
+}
+inline VexaRange<VexaElement> VexaNode::ChildElements(const char* name) {
+    return VexaRange<VexaElement>(FirstChildElement(name), name);
+}
+inline VexaRange<const VexaElement> VexaNode::ChildElements(const char* name) const {
+    return VexaRange<const VexaElement>(FirstChildElement(name), name);
+}
+inline VexaRange<VexaAttribute> VexaElement::Attributes() { return VexaRange<VexaAttribute>(FirstAttribute(), 0); }
+inline VexaRange<const VexaAttribute> VexaElement::Attributes() const {
+    return VexaRange<const VexaAttribute>(FirstAttribute(), 0);
+}
 
 }  // namespace ORMELA
 

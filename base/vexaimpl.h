@@ -63,12 +63,25 @@ struct Access {
     static const Chars& Value(const VexaNode& node) { return node.value; }
     static const Chars& Name(const VexaAttribute& attribute) { return attribute.name; }
     static const Chars& Value(const VexaAttribute& attribute) { return attribute.value; }
+    // The document that takes an attribute's parse errors, or null.
+    static VexaDocument* Document(const VexaAttribute& attribute) { return attribute.document; }
     // Records that a pooled attribute of the document's came to hold heap
     // memory; null for an attribute in no document.
     static void NoteAttributeOnHeap(const VexaDocument* document) {
         if (document && document->memory) document->memory->attributesOnHeap = true;
     }
 };
+
+// The process-wide white-space default; only SetCondenseWhiteSpace writes it.
+extern bool condenseWhiteSpaceDefault;
+
+// Whether text content parsed for document (null: none) has its white
+// space condensed: the document's own setting, else the process-wide
+// default. Every parser asks here; nothing else reads that default.
+inline bool CondensesWhiteSpace(const VexaDocument* document) {
+    const int mode = document ? document->WhiteSpaceMode() : VEXA_WHITESPACE_DEFAULT;
+    return mode == VEXA_WHITESPACE_DEFAULT ? condenseWhiteSpaceDefault : mode == VEXA_WHITESPACE_CONDENSE;
+}
 
 // Nesting limit of a parse or stream read that has no document to ask.
 const int kDefaultMaxDepth = 1000;

@@ -126,8 +126,6 @@ using impl::IsAsciiAlpha;
 using impl::IsSpaceByte;
 using impl::kCharClass;
 
-bool condenseWhiteSpaceFlag = true;
-
 // Name bytes for the scanning loop: 1 for a name character, 0 for the rest,
 // and 2 beside the 1 for one that may start a name. Bytes beyond ASCII are
 // name characters whatever the locale: they are the multi-byte characters
@@ -581,10 +579,10 @@ inline const char* SkipCondensed(const char* p, const char* run, const char* lim
     return p;
 }
 
+// condense: whether white space is condensed, as the caller decided.
 template <class Out>
-const char* ScanText(const char* p, const char* limit, int encoding, bool normalize, Out& text, bool trimWhiteSpace,
+const char* ScanText(const char* p, const char* limit, int encoding, bool normalize, Out& text, bool condense,
                      const char* endTag, bool exactCase) {
-    const bool condense = trimWhiteSpace && condenseWhiteSpaceFlag;
     if (condense) {
         p = VexaBase::SkipWhiteSpace(p);
     }
@@ -752,14 +750,14 @@ struct CountOut {
 // is not simply the first delimiter: a reference by the classic rules may
 // run past one. Only text with references or white space to fold comes here.
 const char* ScanInto(impl::Chars* chars, VexaMemory* memory, const char* p, const char* start, const char* limit,
-                     int encoding, bool normalize, bool trimWhiteSpace, const char* endTag) {
+                     int encoding, bool normalize, bool condense, const char* endTag) {
     CountOut count = {static_cast<size_t>(start - p)};
-    ScanText(start, limit, encoding, normalize, count, trimWhiteSpace, endTag, false);
+    ScanText(start, limit, encoding, normalize, count, condense, endTag, false);
     const size_t room = count.n + 1;
     char* const place = memory ? memory->Reserve(room) : new char[room];
     BufferOut out = {place};
     out.Put(p, static_cast<size_t>(start - p));
-    const char* const after = ScanText(start, limit, encoding, normalize, out, trimWhiteSpace, endTag, false);
+    const char* const after = ScanText(start, limit, encoding, normalize, out, condense, endTag, false);
     const size_t n = static_cast<size_t>(out.at - place);
     place[n] = 0;
     if (memory) memory->Commit(n + 1);
@@ -1147,9 +1145,11 @@ const VexaBase::Entity VexaBase::entity[5] = {
     {"&amp;", 5, '&'}, {"&lt;", 4, '<'}, {"&gt;", 4, '>'}, {"&quot;", 6, '\"'}, {"&apos;", 6, '\''},
 };
 
-void VexaBase::SetCondenseWhiteSpace(bool condense) { condenseWhiteSpaceFlag = condense; }
+bool impl::condenseWhiteSpaceDefault = true;
 
-bool VexaBase::IsWhiteSpaceCondensed() { return condenseWhiteSpaceFlag; }
+void VexaBase::SetCondenseWhiteSpace(bool condense) { impl::condenseWhiteSpaceDefault = condense; }
+
+bool VexaBase::IsWhiteSpaceCondensed() { return impl::condenseWhiteSpaceDefault; }
 
 bool VexaBase::IsWhiteSpace(char c) { return IsSpaceByte(c); }
 
@@ -1210,7 +1210,8 @@ const char* VexaBase::ReadText(const char* p, std::string* text, bool trimWhiteS
                                bool exactCase) {
     text->clear();
     StringOut out = {text};
-    return ScanText(p, 0, VEXA_ENCODING_LEGACY, false, out, trimWhiteSpace, endTag, exactCase);
+    return ScanText(p, 0, VEXA_ENCODING_LEGACY, false, out, trimWhiteSpace && impl::CondensesWhiteSpace(0), endTag,
+                    exactCase);
 }
 
 // ---------------------------------------------------------- locations
@@ -1323,7 +1324,7 @@ const char* VexaText::Parse(const char* p, VexaParsingData* data) {
     StampNode(data, p, &location);
     const char* const limit = data ? data->end : 0;
     const int encoding = data ? data->encoding : VEXA_ENCODING_LEGACY;
-    const bool condense = condenseWhiteSpaceFlag;
+    const bool condense = impl::CondensesWhiteSpace(DocumentOf(this, data));
     if (!p) return 0;
     if (condense) {
         if (!*p) return 0;
@@ -1338,7 +1339,7 @@ const char* VexaText::Parse(const char* p, VexaParsingData* data) {
         CopyInto(&value, memory, p, static_cast<size_t>(plain - p), limit);
         return plain;
     }
-    const char* const end = ScanInto(&value, memory, p, p, limit, encoding, false, true, "<");
+    const char* const end = ScanInto(&value, memory, p, p, limit, encoding, false, condense, "<");
     return end ? end - 1 : 0;
 }
 

@@ -1,4 +1,5 @@
-// Reads a configuration file through handles and typed attribute queries.
+// Reads a configuration file through handles, typed attribute queries and
+// range-for loops.
 #include <vexa.h>
 
 #include <cstdio>
@@ -31,7 +32,14 @@ int main(int argc, char** argv) {
     }
     window->QueryIntAttribute("height", &height);
     const char* title = window->Attribute("title");  // null when absent
-    std::printf("window \"%s\" %dx%d\n", title ? title : "untitled", width, height);
+    // true, yes or 1 and false, no or 0, in any letter case.
+    bool fullscreen = false;
+    if (window->QueryBoolAttribute("fullscreen", &fullscreen) == VEXA_QUERY_WRONG_TYPE) {
+        std::fprintf(stderr, "%s: fullscreen is not yes or no\n", path);
+        return 1;
+    }
+    std::printf("window \"%s\" %dx%d, %s\n", title ? title : "untitled", width, height,
+                fullscreen ? "fullscreen" : "windowed");
 
     double zoom = 1.0;
     int grid = 0;
@@ -41,12 +49,14 @@ int main(int argc, char** argv) {
     }
     std::printf("zoom %.2f, grid %d\n", zoom, grid);
 
-    // ChildElement(name, i) counts only the elements of that name.
-    VexaHandle recent = config.FirstChildElement("recent");
-    for (int i = 0; VexaElement* file = recent.ChildElement("file", i).ToElement(); ++i) {
-        int pinned = 0;
-        file->QueryIntAttribute("pinned", &pinned);
-        std::printf("recent %d: %s%s\n", i + 1, file->Attribute("path"), pinned ? " (pinned)" : "");
+    // Range-for over the child elements of one name; the readers with a
+    // default suit optional attributes.
+    int count = 0;
+    if (VexaElement* recent = config.FirstChildElement("recent").ToElement()) {
+        for (VexaElement* file : recent->ChildElements("file")) {
+            const bool pinned = file->BoolAttribute("pinned", false);
+            std::printf("recent %d: %s%s\n", ++count, file->Attribute("path"), pinned ? " (pinned)" : "");
+        }
     }
     return 0;
 }

@@ -2,6 +2,8 @@
 // attribute values.
 
 #include <climits>
+#include <cmath>
+#include <cstdint>
 
 #include "test_util.h"
 
@@ -135,4 +137,126 @@ TEST(ElementAttributes, DoublesAndSetters) {
     EXPECT_STREQ(a.Value(), "100000000000000000000.000000");
     a.SetDoubleValue(-1e300);
     EXPECT_EQ(std::strlen(a.Value()), 1 + 301 + 7u);  // sign, digits, point and six decimals
+}
+
+// ------------------------------------------------------------ typed attributes
+
+// The bool, 64-bit, unsigned and float readings of text: each value, or "-"
+// where the query failed. The element's queries must agree with the
+// attribute's, the readers with a default must give the value or the
+// default, and a failed query must leave its output alone.
+static std::string Typed(const char* text) {
+    VexaElement e("e");
+    e.SetAttribute("v", text);
+    const VexaAttribute& a = *e.FirstAttribute();
+    bool b[2] = {true, true};
+    int64_t l[2] = {7, 7};
+    unsigned u[2] = {7, 7};
+    float f[2] = {7, 7};
+    const int codes[2][4] = {
+        {a.QueryBoolValue(&b[0]), a.QueryInt64Value(&l[0]), a.QueryUnsignedValue(&u[0]), a.QueryFloatValue(&f[0])},
+        {e.QueryBoolAttribute("v", &b[1]), e.QueryInt64Attribute("v", &l[1]), e.QueryUnsignedAttribute("v", &u[1]),
+         e.QueryFloatAttribute("v", &f[1])}};
+    const auto tokens = [](bool bv, int64_t lv, unsigned uv, float fv) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.9g", fv);
+        return std::vector<std::string>{bv ? "T" : "F", std::to_string(lv), std::to_string(uv), buf};
+    };
+    const std::vector<std::string> initial = tokens(true, 7, 7, 7),
+                                   read = tokens(e.BoolAttribute("v", true), e.Int64Attribute("v", 7),
+                                                 e.UnsignedAttribute("v", 7), e.FloatAttribute("v", 7));
+    std::string out[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::vector<std::string> values = tokens(b[i], l[i], u[i], f[i]);
+        for (int k = 0; k < 4; ++k) {
+            const bool ok = codes[i][k] == VEXA_QUERY_OK;
+            if (!ok && values[k] != initial[k]) return "written on failure";
+            if (values[k] != read[k]) return "reader with a default differs";
+            out[i] += (k ? " " : "") + (ok ? values[k] : "-");
+        }
+    }
+    return out[0] == out[1] ? out[0] : out[0] + " but the element's " + out[1];
+}
+
+TEST(TypedAttributes, EveryQueryOnEachSpellingAndLimit) {
+    // value: bool, int64, unsigned, float
+    const std::pair<const char*, const char*> cases[] = {
+        {"true", "T - - -"},
+        {"TRUE", "T - - -"},
+        {" Yes\t", "T - - -"},
+        {"1", "T 1 1 1"},
+        {"false", "F - - -"},
+        {"No", "F - - -"},
+        {"0", "F 0 0 0"},
+        {"-0", "- 0 0 -0"},
+        {"", "- - - -"},
+        {"truth", "- - - -"},
+        {"yes no", "- - - -"},
+        {"12abc", "- 12 12 12"},
+        {" +42", "- 42 42 42"},
+        {"-1", "- -1 - -1"},
+        {"2.5", "- 2 2 2.5"},
+        {"9223372036854775807", "- 9223372036854775807 - 9.22337204e+18"},
+        {"-9223372036854775808", "- -9223372036854775808 - -9.22337204e+18"},
+        {"9223372036854775808", "- - - 9.22337204e+18"},
+        {"-9223372036854775809", "- - - -9.22337204e+18"},
+        {"99999999999999999999999", "- - - 9.99999978e+22"},
+        {"4294967295", "- 4294967295 4294967295 4.2949673e+09"},
+        {"4294967296", "- 4294967296 - 4.2949673e+09"},
+        {"3.40282356e38", "- 3 3 3.40282347e+38"},  // rounds down to the largest float
+        {"3.4028236e38", "- 3 3 -"},                // rounds up: out of range
+        {"-1e39", "- -1 - -"},
+        {"1e400", "- 1 1 -"},
+        {"1e-50", "- 1 1 0"},
+        {"-Infinity", "- - - -inf"},
+        {"nan", "- - - nan"},
+    };
+    for (const auto& [text, expected] : cases) EXPECT_EQ(expected, Typed(text)) << "value '" << text << "'";
+
+    VexaElement e("e");
+    bool b = true;
+    int64_t l = 7;
+    unsigned u = 7;
+    float f = 7;
+    EXPECT_EQ(4 * VEXA_QUERY_NO_ATTRIBUTE, e.QueryBoolAttribute("none", &b) + e.QueryInt64Attribute("none", &l) +
+                                               e.QueryUnsignedAttribute("none", &u) +
+                                               e.QueryFloatAttribute("none", &f));
+    EXPECT_TRUE(b && l == 7 && u == 7 && f == 7);
+    e.SetAttribute("n", "x12");
+    EXPECT_TRUE(e.IntAttribute("n", 4) == 4 && e.DoubleAttribute("n", 4) == 4 && e.IntAttribute("none", -3) == -3);
+    e.SetAttribute("n", "12");
+    EXPECT_TRUE(e.IntAttribute("n", 4) == 12 && e.DoubleAttribute("n", 4) == 12);
+}
+
+TEST(TypedAttributes, SettersReadBackExactly) {
+    VexaElement e("e");
+    VexaAttribute a("a", "");
+    for (double d : {0.1, 1.0 / 3, -0.0, 5e-324, 1.7976931348623157e308, 123456789012345678.0, 1e23}) {
+        e.SetDoubleAttribute("d", d);
+        a.SetExactDoubleValue(d);
+        double back = 0;
+        ASSERT_EQ(VEXA_QUERY_OK, e.QueryDoubleAttribute("d", &back)) << e.Attribute("d");
+        EXPECT_TRUE(back == d && std::signbit(back) == std::signbit(d) && !std::strcmp(a.Value(), e.Attribute("d")))
+            << e.Attribute("d");
+    }
+    // Fifteen digits where they suffice, up to seventeen where needed.
+    const std::pair<double, const char*> shortest[] = {
+        {0.1, "0.1"}, {1.0 / 3, "0.3333333333333333"}, {0.1 + 0.2, "0.30000000000000004"}, {1e21, "1e+21"}};
+    for (const auto& [d, text] : shortest) {
+        e.SetDoubleAttribute("d", d);
+        EXPECT_STREQ(text, e.Attribute("d"));
+    }
+    for (int64_t l : {INT64_MIN, int64_t(-1), int64_t(0), INT64_MAX}) {
+        e.SetInt64Attribute("l", l);
+        EXPECT_EQ(l, e.Int64Attribute("l", 7)) << e.Attribute("l");
+    }
+    e.SetUnsignedAttribute("u", UINT_MAX);
+    e.SetBoolAttribute("b", false);
+    a.SetInt64Value(INT64_MIN);
+    std::string values = std::string(e.Attribute("u")) + " " + e.Attribute("b") + " " + a.Value();
+    e.SetBoolAttribute("b", true);
+    a.SetBoolValue(false);
+    values += std::string(" ") + e.Attribute("b") + " " + a.Value();
+    a.SetUnsignedValue(42);
+    EXPECT_EQ("4294967295 false -9223372036854775808 true false 42", values + " " + a.Value());
 }

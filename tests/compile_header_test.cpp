@@ -21,3 +21,21 @@ int UseInlineApi(ORMELA::VexaDocument& doc, ORMELA::VexaElement& element) {
            static_cast<int>(handle.GetNode() == nullptr) + cursor.row + (element.FirstAttribute() ? 1 : 0) +
            static_cast<int>(element.ValueStr().size()) + ORMELA::VEXA_ERROR_STRING_COUNT + ORMELA::VEXA_QUERY_OK;
 }
+
+// The range-for walks, the typed attributes and the moves, in C++11.
+int UseEverydayApi(ORMELA::VexaDocument& doc, const ORMELA::VexaElement& element) {
+    int count = 0;
+    for (ORMELA::VexaNode* node : doc.Children()) count += node->Type();
+    for (ORMELA::VexaElement* child : doc.ChildElements("item")) count += child->IntAttribute("n", 1);
+    for (const ORMELA::VexaElement* child : element.ChildElements()) count += child->BoolAttribute("b") ? 1 : 0;
+    for (const ORMELA::VexaAttribute* attribute : element.Attributes()) count += attribute->Name()[0];
+    ORMELA::VexaRange<const ORMELA::VexaNode> children = element.Children();
+    ORMELA::VexaIterator<const ORMELA::VexaNode> it = children.begin();
+    count += (it++ != children.end()) ? 1 : 0;
+    int64_t big = 0;
+    count += element.QueryInt64Attribute("big", &big) + (element.GetText() ? 1 : 0);
+    ORMELA::VexaDocument moved(static_cast<ORMELA::VexaDocument&&>(doc));
+    doc = static_cast<ORMELA::VexaDocument&&>(moved);
+    doc.SetWhiteSpaceMode(ORMELA::VEXA_WHITESPACE_KEEP);
+    return count + doc.WhiteSpaceMode() + (children.empty() ? 1 : 0);
+}

@@ -1,6 +1,9 @@
 // Linking, copying, removing and finding nodes, directly and through
 // null-safe handles; who deletes what.
 
+#include <iterator>
+#include <type_traits>
+
 #include "test_util.h"
 
 using namespace vexatest;
@@ -224,6 +227,144 @@ TEST(Handle, Chains) {
     const VexaHandle t = VexaHandle(&doc).FirstChildElement("r").ChildElement("s", 1).FirstChild();
     EXPECT_TRUE(t.ToElement() && !t.ToText() && t.FirstChild().ToText() && !t.FirstChild().ToElement());
     EXPECT_EQ(t.FirstChild().GetNode()->ValueStr(), "hi");
+}
+
+// ------------------------------------------------------------- range-for
+
+// What the ranges of the root element of xml yield: every child (kind digit
+// and value), the child elements, those named b (const), the attributes.
+std::string Ranges(const char* xml) {
+    VexaDocument doc;
+    doc.Parse(xml);
+    VexaElement* root = doc.FirstChildElement();
+    const VexaElement& constRoot = *root;
+    std::string out, constOut;
+    for (VexaNode* n : root->Children()) out += std::to_string(n->Type()) + n->ValueStr() + " ";
+    for (const VexaNode* n : constRoot.Children()) constOut += std::to_string(n->Type()) + n->ValueStr() + " ";
+    EXPECT_EQ(out, constOut);
+    for (VexaElement* e : root->ChildElements()) out += "|" + e->ValueStr();
+    out += " |";
+    for (const VexaElement* e : constRoot.ChildElements("b")) out += e->ValueStr() + std::to_string(e->Row()) + " ";
+    for (const VexaAttribute* a : constRoot.Attributes()) out += std::string("|") + a->Name() + "=" + a->Value();
+    return out;
+}
+
+TEST(RangeFor, EmptyOneAndMixedChildren) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"<r/>", " |"},
+        {"<r><b/></r>", "1b |b |b0 "},
+        {"<r x='1'>b</r>", "4b  ||x=1"},  // a text whose value is b is no element b
+        {"<r x='1' y=''>t<!--c--><b/>\n<a/>u<b/><?p?></r>", "4t 2c 1b 1a 4u 1b 3?p? |b|a|b |b0 b1 |x=1|y="},
+    };
+    for (const auto& [xml, expected] : cases) EXPECT_EQ(expected, Ranges(xml)) << xml;
+
+    // The iterators suit the standard algorithms; the ranges know when they are empty.
+    VexaDocument doc;
+    doc.Parse("<r><b/><a/><b/></r>");
+    VexaElement* root = doc.FirstChildElement();
+    const auto named = root->ChildElements("b");
+    EXPECT_EQ(2, std::distance(named.begin(), named.end()));
+    EXPECT_TRUE(!named.empty() && root->ChildElements("z").empty() && root->Attributes().empty());
+    auto it = root->Children().begin();
+    EXPECT_TRUE(*it++ == root->FirstChild() && *it == root->FirstChild()->NextSibling());
+    static_assert(
+        std::is_same<decltype(*static_cast<const VexaElement*>(root)->Children().begin()), const VexaNode*>::value,
+        "a const node gives const children");
+
+    // Only the node the loop stands on must stay: the first two a remove
+    // the x after them and add an element at the end.
+    doc.Parse("<s><a/><x/><a/><x/><a/></s>");
+    VexaElement* s = root->NextSiblingElement();
+    std::string seen;
+    for (VexaElement* e : s->ChildElements()) {
+        seen += e->Value();
+        if (e->ValueStr() == "a" && seen.size() < 3) {
+            s->RemoveChild(e->NextSibling());
+            s->LinkEndChild(new VexaElement("z"));
+        }
+    }
+    EXPECT_EQ("aaazz", seen);
+    EXPECT_EQ("aaazz", Children(*s));
+}
+
+TEST(Element, GetText) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"<a>hi there</a>", "hi there"}, {"<a>x<b/>y</a>", "x"},        {"<a/>", nullptr},
+        {"<a><b>x</b></a>", nullptr},    {"<a><!--c-->x</a>", nullptr}, {"<a><![CDATA[x]]></a>", nullptr},
+    };
+    for (const auto& [xml, text] : cases) {
+        VexaDocument doc;
+        doc.Parse(xml);
+        const char* got = doc.FirstChildElement()->GetText();
+        EXPECT_EQ(text ? text : "null", std::string(got ? got : "null")) << xml;
+    }
+}
+
+// ------------------------------------------------------------ moving documents
+
+// Everything a document holds that a move must carry, its attributes
+// written by its own encoding among them.
+std::string State(const VexaDocument& doc) {
+    std::string out = Dump(doc) + doc.ValueStr();
+    for (int n : {doc.TabSize(), doc.MaxDepth(), doc.TextEncoding(), doc.WhiteSpaceMode(), doc.ErrorCode(),
+                  doc.ErrorRow(), doc.ErrorCol()})
+        out += " " + std::to_string(n);
+    if (const VexaElement* root = doc.FirstChildElement()) out += " " + Printed(*root->FirstAttribute());
+    return out + (doc.GetClientData() ? " data" : "");
+}
+
+TEST(DocumentMove, TakesEverythingAndLeavesANewDocument) {
+    const std::string fresh = State(VexaDocument());
+    std::unique_ptr<VexaDocument> source(new VexaDocument("name.xml"));
+    source->SetTabSize(8);
+    source->SetMaxDepth(5);
+    source->SetTextEncoding(VEXA_ENCODING_UTF8);
+    source->SetWhiteSpaceMode(VEXA_WHITESPACE_KEEP);
+    source->SetClientData(source.get());
+    source->Parse("<r a='\xC3\xA9'> <c>t</c> </r>\n<<");
+    const std::string before = State(*source);
+    ASSERT_NE(before.find("a=\"\xC3\xA9\" data"), std::string::npos);  // by the UTF-8 rules
+
+    VexaDocument moved(std::move(*source));
+    EXPECT_EQ(fresh, State(*source));
+    source.reset();  // nothing of the moved tree may point back at it
+    EXPECT_EQ(before, State(moved));
+    ExpectLinked(moved);
+    EXPECT_EQ(&moved, moved.FirstChildElement()->FirstChildElement()->FirstChild()->GetDocument());
+    // The tree's memory came along: removing, editing and parsing use it.
+    moved.FirstChildElement()->RemoveChild(moved.FirstChildElement()->FirstChild());
+    moved.FirstChildElement()->FirstAttribute()->SetValue("v");
+    moved.Parse("<again/>");  // appends
+    const std::string after = "document 'name.xml'\n  element 'r' a='v'\n  unknown '<'\n  element 'again'\n";
+    EXPECT_EQ(after, Dump(moved));
+
+    // Assignment frees what the target held; a moved-from document is reused.
+    VexaDocument target, empty;
+    target.Parse("<old><x/></old>");
+    target = std::move(moved);
+    EXPECT_EQ(after, Dump(target));
+    EXPECT_EQ(fresh, State(moved));
+    moved.Parse("<reused/>");
+    EXPECT_EQ("document ''\n  element 'reused'\n", Dump(moved));
+    VexaDocument& alias = target;
+    target = std::move(alias);  // itself: nothing changes
+    EXPECT_EQ(after, Dump(target));
+    target = std::move(empty);
+    EXPECT_EQ(fresh, State(target));
+
+    // Returned from functions and kept in a vector that grows.
+    std::vector<VexaDocument> docs;
+    for (int i = 0; i < 40; ++i) {
+        docs.push_back([i] {
+            VexaDocument doc;
+            doc.Parse(("<n i='" + std::to_string(i) + "'><c/></n>").c_str());
+            return doc;
+        }());
+    }
+    for (size_t i = 0; i < docs.size(); ++i) {
+        EXPECT_EQ(static_cast<int>(i), docs[i].FirstChildElement()->IntAttribute("i", -1));
+        EXPECT_EQ(&docs[i], docs[i].FirstChildElement()->FirstChild()->GetDocument());
+    }
 }
 
 }  // namespace

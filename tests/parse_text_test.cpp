@@ -118,6 +118,50 @@ TEST(ParseText, ReturnValues) {
     EXPECT_EQ("document ''\n  element 'a'\n  element 'b'\n", Dump(doc));
 }
 
+// A document's own white-space setting wins over the process-wide default
+// in every way a document's text is read; DEFAULT follows that default.
+TEST(ParseText, WhiteSpacePerDocument) {
+    const char* const text = "<a> x \n y &lt; <b>\t</b>z</a>";
+    // What the process-wide setting alone gives: the reference.
+    const auto reference = [text](bool condense) {
+        CondenseScope scope(condense);
+        VexaDocument doc;
+        doc.Parse(text);
+        return DumpChildren(doc);
+    };
+    const std::string condensedText = reference(true), keptText = reference(false);
+    const char* const condensed = condensedText.c_str();
+    const char* const kept = keptText.c_str();
+    ASSERT_EQ("element 'a'\n  text 'x y <'\n  element 'b'\n  text 'z'\n", condensedText);
+    ASSERT_NE(condensedText, keptText);
+    // The process default, the document's mode, what the parse gives.
+    const std::tuple<bool, int, const char*> cases[] = {
+        {true, VEXA_WHITESPACE_DEFAULT, condensed},  {false, VEXA_WHITESPACE_DEFAULT, kept},
+        {true, VEXA_WHITESPACE_KEEP, kept},          {false, VEXA_WHITESPACE_CONDENSE, condensed},
+        {true, VEXA_WHITESPACE_CONDENSE, condensed}, {false, 99, kept},  // unknown: DEFAULT
+    };
+    for (const auto& [global, mode, expected] : cases) {
+        SCOPED_TRACE("default " + std::to_string(global) + " mode " + std::to_string(mode));
+        CondenseScope scope(global);
+        VexaDocument doc;
+        doc.SetWhiteSpaceMode(mode);
+        std::istringstream in(text);
+        in >> doc;  // a stream is parsed as text is
+        EXPECT_EQ(expected, DumpChildren(doc));
+        // An element of the document parsing on its own asks the document;
+        // text read outside any document follows the default alone.
+        VexaElement* again = doc.FirstChildElement();
+        again->Clear();
+        again->Parse(text, nullptr);
+        VexaElement loose("");
+        loose.Parse(text, nullptr);
+        EXPECT_EQ(expected, Dump(*again));
+        EXPECT_EQ(global ? condensed : kept, Dump(loose));
+        EXPECT_EQ(mode == 99 ? VEXA_WHITESPACE_DEFAULT : mode,
+                  std::unique_ptr<VexaNode>(doc.Clone())->ToDocument()->WhiteSpaceMode());
+    }
+}
+
 // A document parse scans values and text many bytes at a time; reading the
 // same characters with ReadText, byte by byte, must give the same value, with
 // any byte at any place of a run long enough for several blocks, and the

@@ -1,6 +1,7 @@
 // Different documents used on several threads at once: parsing from a
 // buffer, a stream and a file, copying, editing, clearing, printing, saving
 // and streaming out give the same results as on one thread. Run under ThreadSanitizer in CI.
+#include <atomic>
 #include <thread>
 
 #include "test_util.h"
@@ -70,4 +71,33 @@ TEST(Threads, DocumentsOnSeveralThreadsMatchOneThread) {
             EXPECT_EQ(results[t][i], expected[(i + t) % docs.size()]) << "thread " << t << ", job " << i;
         }
     }
+}
+
+// Documents with their own white-space setting read no shared state: one
+// thread condenses, another keeps, while a third flips the process default.
+TEST(Threads, WhiteSpacePerDocumentIgnoresTheDefault) {
+    const std::string text = "<a>  one \n two  <b> </b></a>";
+    const auto parse = [&text](int mode) {
+        VexaDocument doc;
+        doc.SetWhiteSpaceMode(mode);
+        doc.Parse(text.c_str());
+        return Dump(doc);
+    };
+    const std::string condensed = parse(VEXA_WHITESPACE_CONDENSE), kept = parse(VEXA_WHITESPACE_KEEP);
+    ASSERT_NE(condensed, kept);
+    const bool saved = VexaBase::IsWhiteSpaceCondensed();
+    std::atomic<bool> done(false);
+    std::thread flipper([&done] {
+        for (bool on = false; !done; on = !on) VexaBase::SetCondenseWhiteSpace(on);
+    });
+    int wrongKept = 0, wrongCondensed = 0;
+    std::thread keeper([&] {
+        for (int i = 0; i < 2000; ++i) wrongKept += parse(VEXA_WHITESPACE_KEEP) != kept;
+    });
+    for (int i = 0; i < 2000; ++i) wrongCondensed += parse(VEXA_WHITESPACE_CONDENSE) != condensed;
+    keeper.join();
+    done = true;
+    flipper.join();
+    VexaBase::SetCondenseWhiteSpace(saved);
+    EXPECT_EQ(0, wrongKept + wrongCondensed);
 }

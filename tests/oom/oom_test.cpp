@@ -74,6 +74,19 @@ static int OpenDescriptors() {
     return count;
 }
 
+// The new files a save of path left beside it (they start with "." and
+// path's name).
+static int LeftBeside(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = path.substr(0, slash), prefix = "." + path.substr(slash + 1) + ".";
+    int count = 0;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* e = readdir(dir)) count += std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0;
+        closedir(dir);
+    }
+    return count;
+}
+
 // The documents outlive a run, so that one cut short leaves them half done.
 static void FullRun(VexaDocument (&docs)[3], const std::string& inPath, const std::string& outPath, FILE* printFile) {
     VexaDocument &parsed = docs[0], &loaded = docs[1], &streamed = docs[2];
@@ -150,6 +163,7 @@ TEST(OutOfMemory, EveryAllocationFailingInTurnLeavesNothingBehind) {
         }
         ASSERT_EQ(liveAllocations, live) << "leak after the failed allocation";
         ASSERT_EQ(OpenDescriptors(), descriptors) << "a file was left open";
+        ASSERT_EQ(LeftBeside(outPath), 0) << "a save cut short left its new file";
 
         VexaDocument again;
         again.Parse(kSample);
