@@ -59,6 +59,10 @@ enum {
     VEXA_ERROR_DEPTH,
     VEXA_ERROR_OUTSIDE_ELEMENT,
     VEXA_ERROR_ENCODING,
+    VEXA_ERROR_ENTITY_RECURSION,
+    VEXA_ERROR_ENTITY_EXPANSION,
+    VEXA_ERROR_ENTITY_MARKUP,
+    VEXA_ERROR_ENTITY_DEPTH,
     VEXA_ERROR_STRING_COUNT
 };
 
@@ -105,6 +109,7 @@ struct VexaPrintOptions {
 namespace impl {
 
 struct Access;  // the library's own way in to what nodes hold
+struct Dtd;     // what a document's internal subset declares
 
 /// The text a node or attribute holds, zero-terminated (not for direct use:
 /// the classes' own accessors give it). It lives on the heap or, for what a
@@ -394,7 +399,7 @@ class VEXA_API VexaAttribute : public VexaBase {
 
 public:
     /// An attribute with empty name and value.
-    VexaAttribute() : document(0), prev(0), next(0), pooled(false) {}
+    VexaAttribute() : document(0), prev(0), next(0), pooled(false), defaulted(false), keptReferences(false) {}
     /// An attribute with copies of name and value (neither null).
     VexaAttribute(const char* name, const char* value);
     virtual ~VexaAttribute();
@@ -403,8 +408,11 @@ public:
     const char* Name() const { return name.c_str(); }
     /// The value as text; never null.
     const char* Value() const { return value.c_str(); }
-    /// Replaces the value with a copy of v.
+    /// Replaces the value with a copy of v; the attribute is then specified.
     void SetValue(const char* v);
+    /// False for an attribute the parse supplied from a declared default
+    /// (output leaves it out while it is not set); true otherwise.
+    bool Specified() const { return !defaulted; }
     /// Sets the document that receives this attribute's parse errors.
     void SetDocument(VexaDocument* doc) { document = doc; }
 
@@ -442,7 +450,9 @@ private:
     impl::Chars value;
     VexaAttribute* prev;
     VexaAttribute* next;
-    bool pooled;  // made in its document's memory, not on the heap
+    bool pooled;          // made in its document's memory, not on the heap
+    bool defaulted;       // supplied from a declared default, not written
+    bool keptReferences;  // the value holds references kept as written
 };
 
 /// The ordered attributes of one element, in a list. The element owns the
@@ -522,6 +532,7 @@ protected:
 
 private:
     friend class VexaNode;
+    friend struct impl::Access;
     /// A copy of the name, attributes and client data, without children.
     VexaElement* CopyShallow() const;
     /// Deletes every attribute, giving pooled ones back to memory.
@@ -537,6 +548,9 @@ private:
     /// after it, with *open telling whether content follows (and the nesting
     /// count then one higher), or null on failure.
     const char* OpenTag(const char* p, VexaParsingData* data, VexaDocument* doc, bool* open);
+    /// After a reference the content reader took, at p: keeps one space
+    /// before condensed text that follows white space. Where to read on.
+    static const char* SpaceAfterReference(VexaElement* current, const char* p, VexaParsingData* data);
     VexaAttributeSet attributeSet;
 };
 
@@ -562,7 +576,17 @@ public:
 
     /// True when the value is empty or all white space.
     bool Blank() const;
+    /// True for a reference the parse kept as written (an entity it does not
+    /// declare or read, or a character reference the text encoding cannot
+    /// hold): Value() is the reference from '&' to ';', and output writes it
+    /// as it is, unescaped.
+    bool IsReference() const { return reference; }
 
+private:
+    friend struct impl::Access;
+    bool reference;
+
+public:
     virtual VexaNode* Clone() const;
     virtual void Print(FILE* file, int depth) const;
     virtual void StreamOut(std::ostream* out) const;
@@ -621,6 +645,7 @@ class VEXA_API VexaParsingData {
     friend class VexaComment;
     friend class VexaUnknown;
     friend class VexaAttribute;
+    friend struct impl::Access;
 
 public:
     /// Tracking that starts at start with the given row and column; a tab
@@ -644,6 +669,7 @@ private:
     VexaDocument* document;
     VexaMemory* memory;  // where the parse makes its nodes; null for the heap
     int encoding;        // the text encoding this parse reads with, never DETECT
+    impl::Dtd* dtd;      // declared entities and defaults; null reads references the classic way
 };
 
 /// The root of a tree: holds the top-level nodes and the error state. The
@@ -706,6 +732,17 @@ public:
     /// to INT_MAX is safe: no walk of the tree recurses on the call stack.
     void SetMaxDepth(int depth) { maxDepth = depth < 1 ? 1 : depth; }
 
+    /// Whether the next parse reads the DOCTYPE's internal subset, includes
+    /// declared entities and supplies default attributes (true by default).
+    bool DoctypeProcessing() const { return doctypeProcessing; }
+    /// Sets that for the next parse; false reads references the classic way.
+    void SetDoctypeProcessing(bool on) { doctypeProcessing = on; }
+    /// Most bytes that entity inclusion may produce in one parse; 0 (the
+    /// default) means 100 times the document's size, at least 8 MiB.
+    size_t MaxEntityExpansion() const { return maxEntityExpansion; }
+    /// Sets that limit for the next parse (0: the default rule).
+    void SetMaxEntityExpansion(size_t bytes) { maxEntityExpansion = bytes; }
+
     /// Sets the text encoding (a VEXA_ENCODING_ value) for the next parse and
     /// for every output of this document; an unknown value means DETECT.
     void SetTextEncoding(int encoding);
@@ -734,6 +771,9 @@ private:
     int parsedEncoding;  // the last parse's decision; DETECT before any parse
     int fileForm;        // byte order mark or UTF-16 form the file had (SaveFile writes it again)
     VexaMemory* memory;  // the nodes its parses make; made by the first parse
+    bool doctypeProcessing;
+    size_t maxEntityExpansion;
+    impl::Dtd* dtd;  // what the last parse's internal subset declared; null before
 };
 
 /// A null-safe wrapper of a node pointer for chained navigation: a step that

@@ -21,6 +21,10 @@ const char* const VexaBase::errorString[VEXA_ERROR_STRING_COUNT] = {
     "Element nesting too deep.",
     "Text outside any element.",
     "Invalid text encoding.",
+    "Entity refers to itself.",
+    "Entity expansion exceeds its limit.",
+    "Entity text breaks the document.",
+    "Entity references nest too deeply.",
 };
 
 }  // namespace ORMELA

@@ -68,7 +68,34 @@ struct Access {
     static void NoteAttributeOnHeap(const VexaDocument* document) {
         if (document && document->memory) document->memory->attributesOnHeap = true;
     }
+    static bool KeptReferences(const VexaAttribute& attribute) { return attribute.keptReferences; }
+    static Dtd* DtdOf(const VexaDocument& document) { return document.dtd; }
+    static Dtd*& DtdSlot(VexaDocument& document) { return document.dtd; }
+    static Dtd* DtdOf(const VexaParsingData& data) { return data.dtd; }
+    // For the inclusion of entities and the supply of defaults.
+    static const char*& End(VexaParsingData& data) { return data.end; }
+    static int& TabSize(VexaParsingData& data) { return data.tabsize; }
+    static int Encoding(const VexaParsingData& data) { return data.encoding; }
+    static VexaMemory* Memory(const VexaParsingData& data) { return data.memory; }
+    static VexaAttributeSet& Attributes(VexaElement& element) { return element.attributeSet; }
+    static VexaAttribute* NewAttribute(VexaMemory* memory) { return VexaElement::CreateAttribute(memory); }
+    static Chars& MutableName(VexaAttribute& attribute) { return attribute.name; }
+    static Chars& MutableValue(VexaAttribute& attribute) { return attribute.value; }
+    static void SetDefaulted(VexaAttribute& attribute, VexaDocument* document) {
+        attribute.defaulted = true;
+        attribute.document = document;
+    }
+    static void SetKeptReferences(VexaAttribute& attribute) { attribute.keptReferences = true; }
+    static void MarkReference(VexaText& text) { text.reference = true; }
 };
+
+// The length of a reference at p ('&') that a value keeps as written: "&",
+// a name that is none of the five predefined ones, ";"; 0 for anything else.
+size_t KeptReferenceLength(const char* p);
+// Frees a document's declarations (null is fine).
+void DeleteDtd(Dtd* dtd);
+// A copy of a document's declarations for its clone, or null.
+Dtd* CopyDtd(const Dtd* dtd);
 
 // Nesting limit of a parse or stream read that has no document to ask.
 const int kDefaultMaxDepth = 1000;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "vexa.h"
+#include "vexadtd.h"
 #include "vexaencoding.h"
 #include "vexaimpl.h"
 #include "vexamemory.h"
@@ -580,9 +581,40 @@ inline const char* SkipCondensed(const char* p, const char* run, const char* lim
     return p;
 }
 
+// Where the reading of declared entities leaves a reference (see Include).
+enum { kIncluded, kClassic, kStopText, kFailed };
+
+// A named reference at p ('&') as the document's declarations read it: an
+// entity's text put (kIncluded, *p moved past it), or one the classic
+// decoding takes (kClassic), or, in content, one the content reader takes
+// (kStopText), or a failure with its error recorded. In a value, a reference
+// kept as written is put as it stands.
+template <class Out>
+VEXA_NOINLINE int Include(const char** p, impl::Dtd* dtd, VexaParsingData* data, bool inValue, Out& out) {
+    const impl::Reference reference = impl::LookUp(dtd, *p, inValue, data);
+    switch (reference.kind) {
+        case impl::kReferenceText:
+            if (!impl::Produce(dtd, reference.text->size(), *p, data)) return kFailed;
+            out.Put(reference.text->data(), reference.text->size());
+            *p = reference.after;
+            return kIncluded;
+        case impl::kReferenceKeep:
+            if (!inValue) return kStopText;
+            out.Put(*p, static_cast<size_t>(reference.after - *p));
+            dtd->keptInValue = true;
+            *p = reference.after;
+            return kIncluded;
+        case impl::kReferenceMarkup:
+            return kStopText;
+        case impl::kReferenceFailed:
+            return kFailed;
+    }
+    return kClassic;
+}
+
 template <class Out>
 const char* ScanText(const char* p, const char* limit, int encoding, bool normalize, Out& text, bool trimWhiteSpace,
-                     const char* endTag, bool exactCase) {
+                     const char* endTag, bool exactCase, impl::Dtd* dtd = 0, VexaParsingData* data = 0) {
     const bool condense = trimWhiteSpace && condenseWhiteSpaceFlag;
     if (condense) {
         p = VexaBase::SkipWhiteSpace(p);
@@ -609,6 +641,11 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
                 if (!*p) return 0;
                 if (*p == endLower) return p + 1;
                 if (*p == '&') {
+                    if (dtd && p[1] != '#') {
+                        const int included = Include(&p, dtd, data, true, text);
+                        if (included == kFailed) return 0;
+                        if (included == kIncluded) continue;
+                    }
                     p = AppendReference(p, encoding, text);
                 } else if (*p == '\t' || *p == '\n' || *p == '\r') {
                     text.Put(' ');
@@ -624,6 +661,12 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
             if (p != run) text.Put(run, static_cast<size_t>(p - run));
             if (!*p) return 0;
             if (*p != '&') return p + 1;
+            if (dtd && p[1] != '#') {
+                const int included = Include(&p, dtd, data, endLower != '<', text);
+                if (included == kFailed) return 0;
+                if (included == kStopText) return p + 1;  // the caller steps back to the '&'
+                if (included == kIncluded) continue;
+            }
             p = AppendReference(p, encoding, text);
         }
     }
@@ -669,6 +712,12 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
             pending = false;
         }
         if (*p == '&') {
+            if (dtd && p[1] != '#') {
+                const int included = Include(&p, dtd, data, false, text);
+                if (included == kFailed) return 0;
+                if (included == kStopText) return p + endLength;  // the caller steps back to the '&'
+                if (included == kIncluded) continue;
+            }
             p = AppendReference(p, encoding, text);
         } else {
             text.Put(*p);
@@ -751,14 +800,26 @@ struct CountOut {
 // is not simply the first delimiter: a reference by the classic rules may
 // run past one. Only text with references or white space to fold comes here.
 const char* ScanInto(impl::Chars* chars, VexaMemory* memory, const char* p, const char* start, const char* limit,
-                     int encoding, bool normalize, bool trimWhiteSpace, const char* endTag) {
+                     int encoding, bool normalize, bool trimWhiteSpace, const char* endTag, VexaParsingData* data = 0) {
     CountOut count = {static_cast<size_t>(start - p)};
-    ScanText(start, limit, encoding, normalize, count, trimWhiteSpace, endTag, false);
+    impl::Dtd* const dtd = data ? impl::Access::DtdOf(*data) : 0;
+    if (dtd) dtd->pass = 0;
+    // A failure in the count (its error recorded) fails the read.
+    if (!ScanText(start, limit, encoding, normalize, count, trimWhiteSpace, endTag, false, dtd, data) && dtd &&
+        data->Document() && data->Document()->Error()) {
+        return 0;
+    }
+    if (dtd) dtd->pass = 0;
     const size_t room = count.n + 1;
     char* const place = memory ? memory->Reserve(room) : new char[room];
     BufferOut out = {place};
     out.Put(p, static_cast<size_t>(start - p));
-    const char* const after = ScanText(start, limit, encoding, normalize, out, trimWhiteSpace, endTag, false);
+    const char* const after =
+        ScanText(start, limit, encoding, normalize, out, trimWhiteSpace, endTag, false, dtd, data);
+    if (dtd) {
+        dtd->produced += dtd->pass;
+        dtd->pass = 0;
+    }
     const size_t n = static_cast<size_t>(out.at - place);
     place[n] = 0;
     if (memory) memory->Commit(n + 1);
@@ -1223,7 +1284,8 @@ VexaParsingData::VexaParsingData(const char* start, int tabSize, int row, int co
       depth(0),
       document(0),
       memory(0),
-      encoding(VEXA_ENCODING_LEGACY) {
+      encoding(VEXA_ENCODING_LEGACY),
+      dtd(0) {
     VEXA_ASSERT(start);
 }
 
@@ -1337,7 +1399,7 @@ const char* VexaText::Parse(const char* p, VexaParsingData* data) {
         CopyInto(&value, memory, p, static_cast<size_t>(plain - p), limit);
         return plain;
     }
-    const char* const end = ScanInto(&value, memory, p, p, limit, encoding, false, true, "<");
+    const char* const end = ScanInto(&value, memory, p, p, limit, encoding, false, true, "<", data);
     return end ? end - 1 : 0;
 }
 
@@ -1463,7 +1525,11 @@ VEXA_ALWAYS_INLINE const char* VexaAttribute::Read(const char* p, VexaParsingDat
             CopyInto(&value, memory, p, static_cast<size_t>(plain - p), data->end);
             return plain + 1;
         }
-        return ScanInto(&value, memory, p, plain, data->end, data->encoding, true, false, end);
+        if (!data->dtd) return ScanInto(&value, memory, p, plain, data->end, data->encoding, true, false, end);
+        data->dtd->keptInValue = false;
+        const char* const after = ScanInto(&value, memory, p, plain, data->end, data->encoding, true, false, end, data);
+        keptReferences = data->dtd->keptInValue;
+        return after;
     }
     const char* start = p;
     while (*p && !IsSpaceByte(*p) && *p != '/' && *p != '>') ++p;
@@ -1534,6 +1600,10 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
             Report(doc, VEXA_ERROR_ATTRIBUTES, before, data);
             return 0;
         }
+        if (data->dtd && (data->dtd->workBits & impl::WorkBit(value.c_str(), value.size())) &&
+            (*p == '/' || *p == '>')) {
+            impl::ApplyDeclarations(data->dtd, this, data);
+        }
         if (*p == '/') {
             if (p[1] == '>') {
                 *open = false;
@@ -1580,6 +1650,19 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
     }
 }
 
+// After a reference the content reader took: condensed text that follows
+// after white space keeps one space before it, as within one text. Returns
+// where to read on.
+const char* VexaElement::SpaceAfterReference(VexaElement* current, const char* p, VexaParsingData* data) {
+    if (!condenseWhiteSpaceFlag || !IsSpaceByte(*p)) return p;
+    const char* const next = SkipSpaces(p, data->end);
+    if (*next == '<' || (!*next && !(data->dtd && !data->dtd->frames.empty()))) return next;
+    VexaText* space = static_cast<VexaText*>(current->LinkEndChild(Create(TEXT, data->memory)));
+    StampNode(data, p, &space->location);
+    CopyInto(&space->value, data->memory, " ", 1);
+    return next;
+}
+
 const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
     VexaDocument* doc = DocumentOf(this, data);
     VexaParsingData untracked(p ? p : "", 0, -1, -1);
@@ -1594,11 +1677,38 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
     // that opens becomes the current one, and its closing tag returns to its
     // parent. The nesting count follows along.
     VexaElement* current = this;
+    impl::Dtd* const dtd = data->dtd;
     for (;;) {
         if (!*p) {
+            if (dtd && !dtd->frames.empty()) {
+                // The end of a replacement text: on after its reference.
+                p = impl::LeaveEntity(dtd, current, data);
+                if (!p) return 0;
+                p = SpaceAfterReference(current, p, data);
+                continue;
+            }
             if (current == this) return p;
             Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
             return 0;
+        }
+        if (*p == '&' && dtd && p[1] != '#') {
+            // A reference the text reader leaves here: kept as written, or a
+            // replacement text with markup, read in this same loop.
+            const impl::Reference reference = impl::LookUp(dtd, p, false, data);
+            if (reference.kind == impl::kReferenceFailed) return 0;
+            if (reference.kind == impl::kReferenceKeep) {
+                VexaText* kept = static_cast<VexaText*>(current->LinkEndChild(Create(TEXT, data->memory)));
+                StampNode(data, p, &kept->location);
+                CopyInto(&kept->value, data->memory, p, static_cast<size_t>(reference.after - p));
+                impl::Access::MarkReference(*kept);
+                p = SpaceAfterReference(current, reference.after, data);
+                continue;
+            }
+            if (reference.kind == impl::kReferenceMarkup) {
+                p = impl::EnterEntity(dtd, reference, p, current, data);
+                if (!p) return 0;
+                continue;
+            }
         }
         if (*p != '<') {
             // Linked before it is read, so that the tree owns it whatever
@@ -1615,6 +1725,10 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
                 Destroy(text, data->memory);
             }
         } else if (p[1] == '/') {
+            if (dtd && !impl::MayClose(dtd, current)) {
+                impl::Unbalanced(dtd, data);
+                return 0;
+            }
             if (current == this) return p;
             const size_t closing = ClosingTagLength(p, current->value, data->end);
             if (!closing) {
@@ -1636,6 +1750,10 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
             }
         }
         if (!p || !*p) {
+            if (dtd && !dtd->frames.empty() && !(doc && doc->Error())) {
+                if (!p) p = data->end;  // text that ran to the end of a replacement text
+                continue;
+            }
             Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
             return 0;
         }
@@ -1676,6 +1794,24 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
     if (!memory) memory = new VexaMemory();
     tracker.memory = memory;
     tracker.end = p + std::strlen(p);  // lets the scanners read whole words
+    // The declarations of the last parse go; a document without a subset
+    // reads its references with an empty set kept here, which costs no
+    // allocation.
+    impl::DeleteDtd(dtd);
+    dtd = 0;
+    impl::Dtd none;
+    size_t limit = 0;
+    if (doctypeProcessing) {
+        // Entities may produce a bounded multiple of the document's size.
+        const size_t size = static_cast<size_t>(tracker.end - p);
+        const size_t floor = size_t(8) << 20;
+        limit = maxEntityExpansion          ? maxEntityExpansion
+                : size > (~size_t(0)) / 100 ? ~size_t(0)
+                : size * 100 > floor        ? size * 100
+                                            : floor;
+        none.Reset(limit);
+        tracker.dtd = &none;
+    }
     p = SkipWhiteSpace(p);
     while (p && *p) {
         if (*p != '<') {
@@ -1687,6 +1823,14 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
         const char* const start = p;
         VexaNode* added = LinkEndChild(Create(KindAt(p), memory));
         p = added->Parse(p, &tracker);
+        if (tracker.dtd && added->type == UNKNOWN && p && !error && std::strncmp(start, "<!DOCTYPE", 9) == 0) {
+            if (!dtd) {
+                dtd = new impl::Dtd();
+                dtd->Reset(limit);
+                tracker.dtd = dtd;
+            }
+            if (!impl::ReadDoctype(this, start, p, &tracker)) return 0;
+        }
         if (!error && Unterminated(added, start, p)) {
             // Inside an element the missing end shows as unreadable content;
             // at the top it would pass for a complete document.

@@ -21,7 +21,9 @@ TEST(ParseErrors, Messages) {
               "No error|Error|Failed to open file|Memory allocation failed.|Error parsing Element.|"
               "Failed to read Element name|Error reading Element value.|Error reading Attributes.|Error: empty tag.|"
               "Error reading end tag.|Error parsing Unknown.|Error parsing Comment.|Error parsing Declaration.|"
-              "Error document empty.|Element nesting too deep.|Text outside any element.|Invalid text encoding.|");
+              "Error document empty.|Element nesting too deep.|Text outside any element.|Invalid text encoding.|"
+              "Entity refers to itself.|Entity expansion exceeds its limit.|Entity text breaks the document.|"
+              "Entity references nest too deeply.|");
 }
 
 // Content cut short (code 6) has no location: the end of the text has none.

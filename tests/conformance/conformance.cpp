@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -50,6 +51,7 @@ struct Test {
     TestType type;
     bool externalEntities;  // ENTITIES other than "none"
     bool xml11;
+    std::string output;  // the canonical form of the document, when the suite has one
 };
 
 std::string Attribute(xmlNodePtr node, const char* name, const char* fallback) {
@@ -112,6 +114,8 @@ bool Collect(xmlNodePtr node, const std::string& base, const std::string& root, 
             test.xml11 = version.empty() ? (recommendation == "XML1.1" || recommendation == "NS1.1")
                                          : (HasToken(version, "1.1") && !HasToken(version, "1.0"));
             test.path = Resolve(Attribute(child, "URI", ""), base);
+            const std::string output = Attribute(child, "OUTPUT", "");
+            if (!output.empty()) test.output = Resolve(output, base);
             test.relative = test.path.compare(0, root.size(), root) == 0 ? test.path.substr(root.size()) : test.path;
             tests->push_back(test);
         }
@@ -138,9 +142,18 @@ bool ReadCatalogue(const std::string& suite, std::vector<Test>* tests) {
 
 // ------------------------------------------------- what libxml2 reads
 
-// No network, no entity substitution, no external DTD, no defaulted
-// attributes, no validation: the reader sees the document itself.
-const int kReadOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+// No network, no external DTD, no defaulted attributes, no validation;
+// the internal subset's entities included, as Vexa includes them (the
+// loader below refuses every external one).
+const int kReadOptions = XML_PARSE_NONET | XML_PARSE_NOENT | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+
+// Nothing outside the document being read (or the catalogue) is read.
+xmlExternalEntityLoader defaultLoader = nullptr;
+const char* documentPath = nullptr;  // the one file the loader opens; null: any
+xmlParserInputPtr RefuseExternal(const char* url, const char* id, xmlParserCtxtPtr context) {
+    if (documentPath && (!url || std::strcmp(url, documentPath) != 0)) return nullptr;
+    return defaultLoader(url, id, context);
+}
 
 // libxml2 prints some messages (entity and encoding errors) whatever the
 // options say; the reasons the run needs come from the parser context.
@@ -252,7 +265,9 @@ Reading ReadWithLibxml2(const char* path) {
     // Checks that run without validation still print through these.
     context->vctxt.error = nullptr;
     context->vctxt.warning = nullptr;
+    documentPath = path;
     xmlDocPtr doc = xmlCtxtReadFile(context, path, nullptr, kReadOptions);
+    documentPath = nullptr;
     if (doc && context->wellFormed) {
         reading.accepted = true;
         if (doc->encoding) reading.encoding = reinterpret_cast<const char*>(doc->encoding);
@@ -464,6 +479,10 @@ struct Results {
     std::vector<Finding> copyDifferent;     // failures: copies libxml2 reads differently
     std::vector<Finding> entitiesAsText;    // reported: entity references kept as text
     std::vector<Finding> stateful;          // reported: ISO-2022-JP documents, not judged
+    int canonical = 0;                      // documents with a canonical form judged
+    int canonicalSame = 0;                  // ... that Vexa reads to exactly that form
+    std::vector<Finding> canonicalBlank;    // reported: differ only in text of white space alone
+    std::vector<Finding> canonicalDiffer;   // reported: differ otherwise
     std::vector<Finding> xml11Rejected;     // reported: well-formed XML 1.1 documents Vexa rejects
     std::vector<Finding> externalRejected;  // reported: valid/invalid documents with external entities Vexa rejects
 };
@@ -476,6 +495,7 @@ std::string VexaError(const VexaDocument& doc) {
 }
 
 struct Options {
+    int canonicalMin = 0;   // canonical forms that must match
     unsigned timeout = 20;  // seconds a document may take
     size_t cap = 40;        // entries shown of each list
     std::string keep;       // where failing copies go, or empty
@@ -508,6 +528,158 @@ bool NamesNoEncoding(const char* path) {
     if (text.compare(0, 5, "<?xml") != 0) return true;
     const size_t end = text.find("?>");
     return text.substr(0, end).find("encoding") == std::string::npos;
+}
+
+// ------------------------------------------------------ canonical form
+
+// Text or a value in the canonical form: & < > " tab LF CR as references.
+void CanonicalText(const char* s, std::string* out) {
+    for (; *s; ++s) {
+        switch (*s) {
+            case '&':
+                *out += "&amp;";
+                break;
+            case '<':
+                *out += "&lt;";
+                break;
+            case '>':
+                *out += "&gt;";
+                break;
+            case '"':
+                *out += "&quot;";
+                break;
+            case '\t':
+                *out += "&#9;";
+                break;
+            case '\n':
+                *out += "&#10;";
+                break;
+            case '\r':
+                *out += "&#13;";
+                break;
+            default:
+                *out += *s;
+                break;
+        }
+    }
+}
+
+// One node's part of the canonical form: the whole of a leaf, the start tag
+// of an element (its end tag comes from CanonicalForm's walk). No XML
+// declaration, DOCTYPE or comment; attributes sorted by name; a processing
+// instruction with one space after its target; CDATA as text.
+void CanonicalNode(const VexaNode& node, std::string* out) {
+    if (const VexaElement* element = node.ToElement()) {
+        std::vector<std::pair<std::string, std::string>> attributes;
+        for (const VexaAttribute* a = element->FirstAttribute(); a; a = a->Next())
+            attributes.emplace_back(a->Name(), a->Value());
+        std::sort(attributes.begin(), attributes.end());
+        *out += "<" + element->ValueStr();
+        for (const auto& [name, value] : attributes) {
+            *out += " " + name + "=\"";
+            CanonicalText(value.c_str(), out);
+            *out += "\"";
+        }
+        *out += ">";
+    } else if (const VexaText* text = node.ToText()) {
+        if (text->IsReference()) {
+            *out += text->Value();  // kept as written: no canonical form has one
+        } else {
+            CanonicalText(text->Value(), out);
+        }
+    } else if (node.ToUnknown()) {
+        const std::string value = node.ValueStr();
+        if (value.compare(0, 8, "![CDATA[") == 0 && value.size() >= 10) {
+            CanonicalText(value.substr(8, value.size() - 10).c_str(), out);
+        } else if (value.size() >= 2 && value[0] == '?' && value.back() == '?') {
+            const std::string body = value.substr(1, value.size() - 2);
+            size_t target = 0;
+            while (target < body.size() && !std::isspace(static_cast<unsigned char>(body[target]))) ++target;
+            size_t data = target;
+            while (data < body.size() && std::isspace(static_cast<unsigned char>(body[data]))) ++data;
+            *out += "<?" + body.substr(0, target) + " " + body.substr(data) + "?>";
+        }
+    }
+}
+
+// The canonical form of a document's tree, walked without recursion.
+std::string CanonicalForm(const VexaDocument& doc) {
+    std::string out;
+    const VexaNode* node = doc.FirstChild();
+    while (node) {
+        CanonicalNode(*node, &out);
+        if (node->ToElement() && node->FirstChild()) {
+            node = node->FirstChild();
+            continue;
+        }
+        if (node->ToElement()) out += "</" + node->ValueStr() + ">";
+        while (node && !node->NextSibling()) {
+            node = node->Parent();
+            if (node && node->ToElement()) out += "</" + node->ValueStr() + ">";
+            if (node == &doc) node = nullptr;
+        }
+        if (node) node = node->NextSibling();
+    }
+    return out;
+}
+
+// form without text made of white space alone between two tags.
+std::string WithoutBlankText(const std::string& form) {
+    std::string out;
+    for (size_t i = 0; i < form.size(); ++i) {
+        if (form[i] == '>') {
+            size_t j = i + 1;
+            while (j < form.size() && (form[j] == ' ' || form.compare(j, 4, "&#9;") == 0 ||
+                                       form.compare(j, 5, "&#10;") == 0 || form.compare(j, 5, "&#13;") == 0)) {
+                j += form[j] == ' ' ? 1 : form[j + 3] == ';' ? 4 : 5;
+            }
+            if (j < form.size() && form[j] == '<') {
+                out += '>';
+                i = j - 1;
+                continue;
+            }
+        }
+        out += form[i];
+    }
+    return out;
+}
+
+std::string ReadWhole(const std::string& path) {
+    std::string text;
+    if (FILE* file = std::fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+        std::fclose(file);
+    }
+    return text;
+}
+
+// Compares Vexa's reading of a document, white space kept, with the
+// canonical form the suite gives for it.
+void JudgeCanonical(const Test& test, bool utf8, Results* results) {
+    ++results->canonical;
+    const bool condensed = VexaBase::IsWhiteSpaceCondensed();
+    VexaBase::SetCondenseWhiteSpace(false);
+    VexaDocument doc;
+    if (utf8) doc.SetTextEncoding(VEXA_ENCODING_UTF8);
+    const bool loaded = doc.LoadFile(test.path.c_str());
+    VexaBase::SetCondenseWhiteSpace(condensed);
+    const std::string expected = ReadWhole(test.output);
+    const std::string form = loaded ? CanonicalForm(doc) : "(rejected: " + VexaError(doc) + ")";
+    if (form == expected) {
+        ++results->canonicalSame;
+        return;
+    }
+    if (loaded && WithoutBlankText(form) == WithoutBlankText(expected)) {
+        results->canonicalBlank.push_back({test.relative, ""});
+        return;
+    }
+    size_t at = 0;
+    while (at < form.size() && at < expected.size() && form[at] == expected[at]) ++at;
+    const size_t from = at > 20 ? at - 20 : 0;
+    results->canonicalDiffer.push_back(
+        {test.relative, "reads " + Show(form.substr(from, 60)) + ", form " + Show(expected.substr(from, 60))});
 }
 
 void RunOne(const Test& test, const Options& options, Results* results) {
@@ -550,6 +722,10 @@ void RunOne(const Test& test, const Options& options, Results* results) {
     // from markup. Such documents are listed whatever becomes of them.
     const bool stateful = original.accepted && strcasecmp(original.encoding.c_str(), "ISO-2022-JP") == 0;
     if (stateful && !vexaAccepts) results->stateful.push_back({test.relative, "Vexa rejects: " + VexaError(vexa)});
+
+    if (wellFormed && !test.externalEntities && !test.xml11 && !test.output.empty()) {
+        JudgeCanonical(test, NamesNoEncoding(test.path.c_str()), results);
+    }
 
     if (vexaAccepts && original.accepted) {
         ++counts.bothAccept;
@@ -651,6 +827,8 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--timeout" && i + 1 < argc) {
             options.timeout = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
+        } else if (arg == "--canonical-min" && i + 1 < argc) {
+            options.canonicalMin = std::atoi(argv[++i]);
         } else if (arg == "--list-all") {
             options.cap = static_cast<size_t>(-1);
         } else if (arg == "--keep" && i + 1 < argc) {
@@ -670,6 +848,8 @@ int main(int argc, char** argv) {
 
     LIBXML_TEST_VERSION
     xmlSetGenericErrorFunc(nullptr, Quiet);
+    defaultLoader = xmlGetExternalEntityLoader();
+    xmlSetExternalEntityLoader(RefuseExternal);
     InstallHandlers();
 
     std::vector<Test> tests;
@@ -703,7 +883,14 @@ int main(int argc, char** argv) {
     PrintList("not judged: well-formed documents with external entities that Vexa rejects", results.externalRejected,
               options.cap);
 
+    PrintList("canonical form: differs only in text of white space alone", results.canonicalBlank, options.cap);
+    PrintList("canonical form: differs", results.canonicalDiffer, options.cap);
+    std::printf("\ncanonical forms matched: %d of %d (at least %d required)\n", results.canonicalSame,
+                results.canonical, options.canonicalMin);
+    const bool canonicalFails = results.canonicalSame < options.canonicalMin;
+    if (canonicalFails) std::printf("FAIL: fewer canonical forms matched than required\n");
+
     const size_t failures = results.rejected.size() + results.copyRejected.size() + results.copyDifferent.size();
     std::printf("\nconformance: failed documents: %zu\n", failures);
-    return failures ? 1 : 0;
+    return failures || canonicalFails ? 1 : 0;
 }
