@@ -109,6 +109,8 @@ int Expand(Dtd* dtd, DtdEntity* entity, bool inValue, std::string* out, bool* ke
     struct Level {
         DtdEntity* entity;
         size_t at;
+        size_t start;     // where its text begins in *out
+        bool keptBefore;  // *kept when it was entered
     };
     std::vector<Level> stack;
     out->clear();
@@ -117,12 +119,27 @@ int Expand(Dtd* dtd, DtdEntity* entity, bool inValue, std::string* out, bool* ke
         for (const Level& level : stack) level.entity->open = false;
     };
     entity->open = true;
-    stack.push_back(Level{entity, 0});
+    stack.push_back(Level{entity, 0, 0, false});
     while (!stack.empty()) {
         Level& level = stack.back();
         const std::string& text = level.entity->value;
         if (level.at >= text.size()) {
-            level.entity->open = false;
+            // An inner entity done is kept for its next reference, which
+            // then costs no second walk; what is kept counts as produced.
+            DtdEntity* const done = level.entity;
+            done->open = false;
+            if (stack.size() > 1) {
+                const size_t size = out->size() - level.start;
+                dtd->produced += size;
+                std::string& cache = inValue ? done->valueText : done->expanded;
+                cache.assign(*out, level.start, size);
+                if (inValue) {
+                    done->inValue = 1;
+                    done->valueKept = *kept && !level.keptBefore;
+                } else {
+                    done->content = 1;
+                }
+            }
             stack.pop_back();
             continue;
         }
@@ -139,8 +156,16 @@ int Expand(Dtd* dtd, DtdEntity* entity, bool inValue, std::string* out, bool* ke
             return Fail(doc, VEXA_ERROR_ENTITY_MARKUP, position, data), kExpandFailed;
         }
         if (c != '&') {
-            out->push_back(inValue && IsSpace(c) ? ' ' : c);
-            ++level.at;
+            if (inValue && IsSpace(c)) {
+                out->push_back(' ');
+                ++level.at;
+                continue;
+            }
+            // A plain run at once.
+            const char* q = p + 1;
+            while (q < end && *q != '&' && *q != '<' && !(inValue && IsSpace(*q))) ++q;
+            out->append(p, static_cast<size_t>(q - p));
+            level.at += static_cast<size_t>(q - p);
             continue;
         }
         unsigned long cp = 0;
@@ -185,6 +210,21 @@ int Expand(Dtd* dtd, DtdEntity* entity, bool inValue, std::string* out, bool* ke
             continue;
         }
         DtdEntity* const inner = &found->second;
+        if (inValue ? inner->inValue != 0 : inner->content == 1) {
+            // Expanded before: its text at once.
+            const std::string& cached = inValue ? inner->valueText : inner->expanded;
+            if (dtd->produced + dtd->pass + out->size() + cached.size() > dtd->limit) {
+                unwind();
+                return Fail(doc, VEXA_ERROR_ENTITY_EXPANSION, position, data), kExpandFailed;
+            }
+            out->append(cached);
+            *kept = *kept || (inValue && inner->valueKept);
+            continue;
+        }
+        if (!inValue && inner->content == 2) {
+            unwind();
+            return kExpandedMarkup;
+        }
         if (inner->open) {
             unwind();
             return Fail(doc, VEXA_ERROR_ENTITY_RECURSION, position, data), kExpandFailed;
@@ -194,7 +234,7 @@ int Expand(Dtd* dtd, DtdEntity* entity, bool inValue, std::string* out, bool* ke
             return Fail(doc, VEXA_ERROR_ENTITY_DEPTH, position, data), kExpandFailed;
         }
         inner->open = true;
-        stack.push_back(Level{inner, 0});  // level is not used past this point
+        stack.push_back(Level{inner, 0, out->size(), *kept});  // level is not used past this point
     }
     return kExpandedText;
 }
@@ -631,6 +671,7 @@ Reference LookUp(Dtd* dtd, const char* p, bool inValue, VexaParsingData* data) {
             }
             entity->inValue = 1;
             entity->valueKept = kept;
+            dtd->produced += entity->valueText.size();  // what is kept counts as produced
         }
         dtd->keptInValue = dtd->keptInValue || entity->valueKept;
         result.kind = kReferenceText;
@@ -645,6 +686,7 @@ Reference LookUp(Dtd* dtd, const char* p, bool inValue, VexaParsingData* data) {
         }
         entity->content = expansion == kExpandedText ? 1 : 2;
         if (entity->content == 2) std::string().swap(entity->expanded);
+        dtd->produced += entity->expanded.size();
     }
     result.entity = entity;
     result.kind = entity->content == 1 ? kReferenceText : kReferenceMarkup;
