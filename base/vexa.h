@@ -548,9 +548,6 @@ private:
     /// after it, with *open telling whether content follows (and the nesting
     /// count then one higher), or null on failure.
     const char* OpenTag(const char* p, VexaParsingData* data, VexaDocument* doc, bool* open);
-    /// After a reference the content reader took, at p: keeps one space
-    /// before condensed text that follows white space. Where to read on.
-    static const char* SpaceAfterReference(VexaElement* current, const char* p, VexaParsingData* data);
     VexaAttributeSet attributeSet;
 };
 

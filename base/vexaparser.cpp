@@ -1650,19 +1650,6 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
     }
 }
 
-// After a reference the content reader took: condensed text that follows
-// after white space keeps one space before it, as within one text. Returns
-// where to read on.
-const char* VexaElement::SpaceAfterReference(VexaElement* current, const char* p, VexaParsingData* data) {
-    if (!condenseWhiteSpaceFlag || !IsSpaceByte(*p)) return p;
-    const char* const next = SkipSpaces(p, data->end);
-    if (*next == '<' || (!*next && !(data->dtd && !data->dtd->frames.empty()))) return next;
-    VexaText* space = static_cast<VexaText*>(current->LinkEndChild(Create(TEXT, data->memory)));
-    StampNode(data, p, &space->location);
-    CopyInto(&space->value, data->memory, " ", 1);
-    return next;
-}
-
 const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
     VexaDocument* doc = DocumentOf(this, data);
     VexaParsingData untracked(p ? p : "", 0, -1, -1);
@@ -1678,13 +1665,24 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
     // parent. The nesting count follows along.
     VexaElement* current = this;
     impl::Dtd* const dtd = data->dtd;
+    // After a reference this loop took: condensed text that follows after
+    // white space keeps one space before it, as within one text.
+    const auto spaceAfter = [&current, data](const char* q) {
+        if (!condenseWhiteSpaceFlag || !IsSpaceByte(*q)) return q;
+        const char* const next = SkipSpaces(q, data->end);
+        if (*next == '<' || (!*next && data->dtd->frames.empty())) return next;
+        VexaText* space = static_cast<VexaText*>(current->LinkEndChild(Create(TEXT, data->memory)));
+        StampNode(data, q, &space->location);
+        CopyInto(&space->value, data->memory, " ", 1);
+        return next;
+    };
     for (;;) {
         if (!*p) {
             if (dtd && !dtd->frames.empty()) {
                 // The end of a replacement text: on after its reference.
                 p = impl::LeaveEntity(dtd, current, data);
                 if (!p) return 0;
-                p = SpaceAfterReference(current, p, data);
+                p = spaceAfter(p);
                 continue;
             }
             if (current == this) return p;
@@ -1701,7 +1699,7 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
                 StampNode(data, p, &kept->location);
                 CopyInto(&kept->value, data->memory, p, static_cast<size_t>(reference.after - p));
                 impl::Access::MarkReference(*kept);
-                p = SpaceAfterReference(current, reference.after, data);
+                p = spaceAfter(reference.after);
                 continue;
             }
             if (reference.kind == impl::kReferenceMarkup) {
