@@ -72,8 +72,18 @@ const char* NumericReference(const char* p, const char* end, unsigned long* cp) 
     return q + 1;
 }
 
-// Whether the text encoding stores the character cp decoded.
-bool Decodes(int encoding, unsigned long cp) { return encoding == VEXA_ENCODING_UTF8 || cp < 0x80; }
+// The bytes the text encoding stores for the reference [p, after) to cp,
+// as the content reader decodes it: UTF-8; below 0x80 under the raw rules;
+// under the legacy rules a byte from one or two hexadecimal digits. 0 when
+// it is kept as written.
+size_t Decode(int encoding, const char* p, const char* after, unsigned long cp, char* bytes) {
+    if (encoding == VEXA_ENCODING_UTF8) return EncodeUtf8(cp, bytes);
+    if (encoding == VEXA_ENCODING_LEGACY ? p[2] == 'x' && after - p <= 6 : cp < 0x80) {
+        bytes[0] = static_cast<char>(cp);
+        return 1;
+    }
+    return 0;
+}
 
 bool Fail(VexaDocument* doc, int code, const char* position, VexaParsingData* data) {
     if (doc) doc->SetError(code, position, data);
@@ -170,15 +180,15 @@ int Expand(Dtd* dtd, DtdEntity* entity, bool inValue, std::string* out, bool* ke
         }
         unsigned long cp = 0;
         if (const char* after = NumericReference(p, end, &cp)) {
-            if (!Decodes(encoding, cp)) {
+            char bytes[4];
+            if (const size_t n = Decode(encoding, p, after, cp, bytes)) {
+                out->append(bytes, n);
+            } else {
                 if (!inValue) {
                     unwind();
                     return kExpandedMarkup;
                 }
                 out->append(p, static_cast<size_t>(after - p));
-            } else {
-                char bytes[4];
-                out->append(bytes, EncodeUtf8(cp, bytes));
             }
             level.at += static_cast<size_t>(after - p);
             continue;
@@ -428,9 +438,9 @@ Status SubsetReader::Entity(const char** at, const char* end, const char* positi
             }
             unsigned long cp = 0;
             if (const char* after = NumericReference(q, stop, &cp)) {
-                if (Decodes(encoding, cp)) {
-                    char bytes[4];
-                    entity.value.append(bytes, EncodeUtf8(cp, bytes));
+                char bytes[4];
+                if (const size_t k = Decode(encoding, q, after, cp, bytes)) {
+                    entity.value.append(bytes, k);
                 } else {
                     entity.value.append(q, static_cast<size_t>(after - q));
                 }
@@ -481,9 +491,9 @@ Status SubsetReader::DefaultValue(const char* text, size_t n, std::string* out, 
         }
         unsigned long cp = 0;
         if (const char* after = NumericReference(q, stop, &cp)) {
-            if (Decodes(encoding, cp)) {
-                char bytes[4];
-                out->append(bytes, EncodeUtf8(cp, bytes));
+            char bytes[4];
+            if (const size_t k = Decode(encoding, q, after, cp, bytes)) {
+                out->append(bytes, k);
             } else {
                 out->append(q, static_cast<size_t>(after - q));
             }

@@ -5,10 +5,15 @@
 //   - where libxml2 and Vexa both accept a document, libxml2 must accept
 //     Vexa's saved copy and read from it the same elements and attributes,
 //     in the same order, as from the original;
-//   - no document may crash or hang the run (each has an alarm).
+//   - no document may crash or hang the run (each has an alarm);
+//   - for each well-formed XML 1.0 document with a canonical form in the
+//     suite, Vexa's reading is written in that form and compared: at least
+//     --canonical-min of them must match.
 // Prints a table and the failing documents; exits 1 on any failure.
 //
-// Usage: vexa_conformance SUITE [--timeout SECONDS] [--list-all] [--keep DIR]
+// Usage: vexa_conformance SUITE [--timeout SECONDS] [--list-all] [--keep DIR] [--canonical-min N]
+// libxml2 reads with the internal subset's entities included and nothing
+// external loaded.
 // --keep writes Vexa's copy of each document whose copy fails into DIR (the
 // document's path with '_' for '/'), for a developer to look at.
 // SUITE holds cleaned/xmlconf-flattened.xml (the catalogue) and xmlconf/
@@ -564,6 +569,45 @@ void CanonicalText(const char* s, std::string* out) {
     }
 }
 
+// The notations a DOCTYPE declares, in the form the suite writes them for
+// documents that declare any: the DOCTYPE with only those, sorted by name,
+// each literal in apostrophes.
+void CanonicalNotations(const std::string& doctype, std::string* out) {
+    std::vector<std::pair<std::string, std::string>> notations;
+    const auto skip = [&doctype](size_t i) {
+        while (i < doctype.size() && std::isspace(static_cast<unsigned char>(doctype[i]))) ++i;
+        return i;
+    };
+    const auto word = [&doctype](size_t i) {
+        size_t j = i;
+        while (j < doctype.size() && !std::isspace(static_cast<unsigned char>(doctype[j])) && doctype[j] != '>' &&
+               doctype[j] != '[')
+            ++j;
+        return doctype.substr(i, j - i);
+    };
+    for (size_t at = doctype.find("<!NOTATION"); at != std::string::npos; at = doctype.find("<!NOTATION", at + 1)) {
+        size_t i = skip(at + 10);
+        const std::string name = word(i);
+        i = skip(i + name.size());
+        std::string declaration = word(i);
+        i += declaration.size();
+        for (;;) {
+            i = skip(i);
+            if (i >= doctype.size() || (doctype[i] != '"' && doctype[i] != '\'')) break;
+            const size_t close = doctype.find(doctype[i], i + 1);
+            if (close == std::string::npos) break;
+            declaration += " '" + doctype.substr(i + 1, close - i - 1) + "'";
+            i = close + 1;
+        }
+        notations.emplace_back(name, declaration);
+    }
+    if (notations.empty()) return;
+    std::sort(notations.begin(), notations.end());
+    *out += "<!DOCTYPE " + word(skip(8)) + " [\n";
+    for (const auto& [name, declaration] : notations) *out += "<!NOTATION " + name + " " + declaration + ">\n";
+    *out += "]>\n";
+}
+
 // One node's part of the canonical form: the whole of a leaf, the start tag
 // of an element (its end tag comes from CanonicalForm's walk). No XML
 // declaration, DOCTYPE or comment; attributes sorted by name; a processing
@@ -589,7 +633,9 @@ void CanonicalNode(const VexaNode& node, std::string* out) {
         }
     } else if (node.ToUnknown()) {
         const std::string value = node.ValueStr();
-        if (value.compare(0, 8, "![CDATA[") == 0 && value.size() >= 10) {
+        if (value.compare(0, 8, "!DOCTYPE") == 0) {
+            CanonicalNotations(value, out);
+        } else if (value.compare(0, 8, "![CDATA[") == 0 && value.size() >= 10) {
             CanonicalText(value.substr(8, value.size() - 10).c_str(), out);
         } else if (value.size() >= 2 && value[0] == '?' && value.back() == '?') {
             const std::string body = value.substr(1, value.size() - 2);
