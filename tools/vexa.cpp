@@ -40,6 +40,8 @@ const char kUsageText[] =
     "  --encoding E         text encoding: detect, utf-8, legacy or raw (default: detect, but\n"
     "                       UTF-8 for a file with no byte order mark and no declared encoding)\n"
     "  --no-context         print errors without the source line and caret under them\n"
+    "  --no-doctype         read references the classic way: no entities from the DOCTYPE's\n"
+    "                       internal subset, no default attributes\n"
     "\n"
     "A FILE of '-', or no FILE, reads standard input. Rows and columns count from 1.\n"
     "Lines longer than 120 columns are cut around the error's column, with \"...\" marks.\n"
@@ -81,6 +83,7 @@ struct Options {
     bool indentGiven = false;
     bool crlf = false;
     bool noContext = false;
+    bool noDoctype = false;
     int tabSize = 4;
     int maxDepth = 1000;
     int encoding = -1;  // --encoding; -1 is the default rule
@@ -129,6 +132,7 @@ const struct {
     {"--keep-white-space", &Options::keepWhiteSpace},
     {"--crlf", &Options::crlf},
     {"--no-context", &Options::noContext},
+    {"--no-doctype", &Options::noDoctype},
 };
 
 bool Reject(std::string* error, const std::string& message) {
@@ -287,6 +291,7 @@ bool NamesEncoding(const std::string& text) {
 const char* ParseInput(const Input& input, const Options& options, VexaDocument* doc) {
     doc->SetTabSize(options.tabSize);
     doc->SetMaxDepth(options.maxDepth);
+    doc->SetDoctypeProcessing(!options.noDoctype);
     // XML's own rule: without a byte order mark or a declared encoding, UTF-8.
     int encoding = options.encoding;
     if (encoding < 0) encoding = NamesEncoding(input.text) ? VEXA_ENCODING_DETECT : VEXA_ENCODING_UTF8;
