@@ -581,6 +581,26 @@ inline const char* SkipCondensed(const char* p, const char* run, const char* lim
     return p;
 }
 
+// Whether the reference at p ('&', not "&#") is one of the five predefined
+// entities, which the classic decoding takes.
+inline bool Predefined(const char* p) {
+    switch (p[1]) {
+        case 'a':
+            return (p[2] == 'm' && p[3] == 'p' && p[4] == ';') ||
+                   (p[2] == 'p' && p[3] == 'o' && p[4] == 's' && p[5] == ';');
+        case 'l':
+        case 'g':
+            return p[2] == 't' && p[3] == ';';
+        case 'q':
+            return p[2] == 'u' && p[3] == 'o' && p[4] == 't' && p[5] == ';';
+    }
+    return false;
+}
+
+// Whether a reference at p ('&') is for the document's declarations to
+// read: a named one, other than the predefined five, in a document parse.
+inline bool Declarable(const impl::Dtd* dtd, const char* p) { return dtd && p[1] != '#' && !Predefined(p); }
+
 // Where the reading of declared entities leaves a reference (see Include).
 enum { kIncluded, kClassic, kStopText, kFailed };
 
@@ -641,7 +661,7 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
                 if (!*p) return 0;
                 if (*p == endLower) return p + 1;
                 if (*p == '&') {
-                    if (dtd && p[1] != '#') {
+                    if (Declarable(dtd, p)) {
                         const int included = Include(&p, dtd, data, true, text);
                         if (included == kFailed) return 0;
                         if (included == kIncluded) continue;
@@ -661,7 +681,7 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
             if (p != run) text.Put(run, static_cast<size_t>(p - run));
             if (!*p) return 0;
             if (*p != '&') return p + 1;
-            if (dtd && p[1] != '#') {
+            if (Declarable(dtd, p)) {
                 const int included = Include(&p, dtd, data, endLower != '<', text);
                 if (included == kFailed) return 0;
                 if (included == kStopText) return p + 1;  // the caller steps back to the '&'
@@ -712,7 +732,7 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
             pending = false;
         }
         if (*p == '&') {
-            if (dtd && p[1] != '#') {
+            if (Declarable(dtd, p)) {
                 const int included = Include(&p, dtd, data, false, text);
                 if (included == kFailed) return 0;
                 if (included == kStopText) return p + endLength;  // the caller steps back to the '&'
@@ -1592,6 +1612,14 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
     }
     // Attributes read outside the document's own parse live on the heap.
     if (pooled && !data->memory) impl::Access::NoteAttributeOnHeap(doc);
+    // At the end of the start tag: the defaults the subset declares for this
+    // element, a test of one word when it declares none.
+    const auto applyDeclared = [this, data]() {
+        const impl::Dtd* const dtd = data->dtd;
+        if (dtd && dtd->workBits && (dtd->workBits & impl::WorkBit(value.c_str(), value.size()))) {
+            impl::ApplyDeclarations(dtd, this, data);
+        }
+    };
     NameIndex names(attributeSet.First());
     for (;;) {
         const char* const before = p;
@@ -1600,12 +1628,9 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
             Report(doc, VEXA_ERROR_ATTRIBUTES, before, data);
             return 0;
         }
-        if (data->dtd && (data->dtd->workBits & impl::WorkBit(value.c_str(), value.size())) &&
-            (*p == '/' || *p == '>')) {
-            impl::ApplyDeclarations(data->dtd, this, data);
-        }
         if (*p == '/') {
             if (p[1] == '>') {
+                applyDeclared();
                 *open = false;
                 return p + 2;
             }
@@ -1613,6 +1638,7 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
             return 0;
         }
         if (*p == '>') {
+            applyDeclared();
             // Open until its closing tag: one more level of nesting.
             ++data->depth;
             *open = true;
@@ -1689,7 +1715,7 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
             Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
             return 0;
         }
-        if (*p == '&' && dtd && p[1] != '#') {
+        if (*p == '&' && Declarable(dtd, p)) {
             // A reference the text reader leaves here: kept as written, or a
             // replacement text with markup, read in this same loop.
             const impl::Reference reference = impl::LookUp(dtd, p, false, data);

@@ -35,7 +35,9 @@ std::string Shape(const VexaNode& node) {
     return out;
 }
 
+// Reads text as UTF-8, whose character references all decode.
 std::string Read(const std::string& text, VexaDocument* doc) {
+    doc->SetTextEncoding(VEXA_ENCODING_UTF8);
     doc->Parse(text.c_str());
     if (doc->Error()) return std::string("error ") + std::to_string(doc->ErrorCode());
     const VexaElement* root = doc->FirstChildElement();
