@@ -9,6 +9,7 @@
 #include "vexa.h"
 #include "vexaencoding.h"
 #include "vexaimpl.h"
+#include "vexamemory.h"
 
 namespace ORMELA {
 namespace impl {
@@ -751,30 +752,57 @@ const char* LeaveEntity(Dtd* dtd, VexaElement* current, VexaParsingData* data) {
     return frame.resume;
 }
 
+namespace {
+
+// Whether a value of a type other than CDATA needs its spaces collapsed.
+bool NeedsCollapse(const char* s, size_t n) {
+    if (n == 0) return false;
+    if (s[0] == ' ' || s[n - 1] == ' ') return true;
+    for (size_t i = 1; i < n; ++i) {
+        if (s[i] == ' ' && s[i - 1] == ' ') return true;
+    }
+    return false;
+}
+
+// Stores s[0, n) in *chars, in the parse's memory when it has one.
+void Store(Chars* chars, VexaMemory* memory, const char* s, size_t n, VexaDocument* doc) {
+    if (!memory) {
+        chars->Assign(s, n);
+        Access::NoteAttributeOnHeap(doc);
+        return;
+    }
+    char* const place = memory->Reserve(n + 1);
+    std::memcpy(place, s, n);
+    place[n] = 0;
+    memory->Commit(n + 1);
+    chars->Adopt(place, n, true);
+}
+
+}  // namespace
+
 void ApplyDeclarations(const Dtd* dtd, VexaElement* element, VexaParsingData* data) {
-    auto found = dtd->elements.find(element->ValueStr());
+    const Chars& elementName = Access::Value(*element);
+    auto found = dtd->elements.find(std::string(elementName.c_str(), elementName.size()));
     if (found == dtd->elements.end() || !found->second.work) return;
     VexaDocument* const doc = data->Document();
+    VexaMemory* const memory = Access::Memory(*data);
     VexaAttributeSet& set = Access::Attributes(*element);
     for (const AttributeDecl& decl : found->second.attributes) {
+        if (decl.type == kTypeCdata && decl.defaultKind != kDefaultFixed && decl.defaultKind != kDefaultValue) continue;
         VexaAttribute* attribute = set.Find(decl.name.c_str());
         if (attribute) {
             if (decl.type == kTypeCdata) continue;
             Chars& value = Access::MutableValue(*attribute);
+            if (!NeedsCollapse(value.c_str(), value.size())) continue;
             std::string text(value.c_str(), value.size());
-            const size_t before = text.size();
             Collapse(&text);
-            if (text.size() != before) {
-                value.Assign(text.data(), text.size());
-                Access::NoteAttributeOnHeap(doc);
-            }
+            Store(&value, memory, text.data(), text.size(), doc);
             continue;
         }
         if (decl.defaultKind != kDefaultFixed && decl.defaultKind != kDefaultValue) continue;
-        attribute = Access::NewAttribute(Access::Memory(*data));
-        Access::MutableName(*attribute).Assign(decl.name.data(), decl.name.size());
-        Access::MutableValue(*attribute).Assign(decl.value.data(), decl.value.size());
-        if (Access::Memory(*data)) Access::NoteAttributeOnHeap(doc);
+        attribute = Access::NewAttribute(memory);
+        Store(&Access::MutableName(*attribute), memory, decl.name.data(), decl.name.size(), doc);
+        Store(&Access::MutableValue(*attribute), memory, decl.value.data(), decl.value.size(), doc);
         Access::SetDefaulted(*attribute, doc);
         set.Add(attribute);
     }
