@@ -24,7 +24,7 @@ bool IsNameStartByte(char c) {
 bool IsNameByte(char c) { return IsNameStartByte(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
 
 // The end of the name at p (p itself when none starts there), before end.
-const char* NameEnd(const char* p, const char* end) {
+inline const char* NameEnd(const char* p, const char* end) {
     if (p >= end || !IsNameStartByte(*p)) return p;
     ++p;
     while (p < end && IsNameByte(*p)) ++p;
@@ -294,6 +294,14 @@ bool Keyword(const char** p, const char* end, const char* word) {
     return true;
 }
 
+// Whether name is in list, " name name ... ".
+bool Listed(const std::string& list, const std::string& name) {
+    for (size_t at = list.find(name); at != std::string::npos; at = list.find(name, at + 1)) {
+        if (list[at - 1] == ' ' && at + name.size() < list.size() && list[at + name.size()] == ' ') return true;
+    }
+    return false;
+}
+
 class SubsetReader {
 public:
     SubsetReader(VexaDocument* d, Dtd* t, VexaParsingData* pd, bool s)
@@ -529,7 +537,10 @@ Status SubsetReader::Attlist(const char** at, const char* end, const char* posit
     p = NameEnd(p, end);
     if (p == element) return kMalformed;
     const std::string elementName(element, p);
+    // Declarations that change what the parse reads, and the names of those
+    // that do not (CDATA without a default), which still bind first.
     std::vector<AttributeDecl> declared;
+    std::string passive = " ";
     for (;;) {
         const bool spaced = Space(&p, end);
         if (p < end && *p == '>') break;
@@ -580,21 +591,35 @@ Status SubsetReader::Attlist(const char** at, const char* end, const char* posit
             if (status != kDeclared) return status;
             if (decl.type != kTypeCdata) Collapse(&decl.value);
         }
-        declared.push_back(std::move(decl));
+        // Within one list too, the first declaration of a name binds.
+        bool repeated = Listed(passive, decl.name);
+        for (const AttributeDecl& other : declared) repeated = repeated || other.name == decl.name;
+        if (repeated) continue;
+        if (decl.type == kTypeCdata && decl.defaultKind != kDefaultFixed && decl.defaultKind != kDefaultValue) {
+            passive += decl.name;
+            passive += ' ';
+        } else {
+            declared.push_back(std::move(decl));
+        }
     }
     *at = p + 1;
     if (!processing) return kDeclared;
+    if (declared.empty() && dtd->elements.find(elementName) == dtd->elements.end()) {
+        if (passive.size() > 1) dtd->passive[elementName] += passive;
+        return kDeclared;
+    }
     ElementDecl& target = dtd->elements[elementName];
+    const auto seen = dtd->passive.find(elementName);
     for (AttributeDecl& decl : declared) {
-        bool known = false;  // the first declaration of a name binds
+        // The first declaration of a name binds: one in an earlier list wins.
+        bool known = seen != dtd->passive.end() && Listed(seen->second, decl.name);
         for (const AttributeDecl& other : target.attributes) known = known || other.name == decl.name;
         if (known) continue;
-        if (decl.type != kTypeCdata || decl.defaultKind == kDefaultFixed || decl.defaultKind == kDefaultValue) {
-            target.work = true;
-            dtd->workBits |= WorkBit(elementName.c_str(), elementName.size());
-        }
+        target.work = true;
+        dtd->workBits |= WorkBit(elementName.c_str(), elementName.size());
         target.attributes.push_back(std::move(decl));
     }
+    if (passive.size() > 1) dtd->passive[elementName] += passive;
     return kDeclared;
 }
 
@@ -609,6 +634,8 @@ void Dtd::Reset(size_t newLimit) {
     general.clear();
     parameter.clear();
     elements.clear();
+    passive.clear();
+    for (Found& f : found) f = Found();
     workBits = 0;
     produced = 0;
     pass = 0;
@@ -780,14 +807,24 @@ void Store(Chars* chars, VexaMemory* memory, const char* s, size_t n, VexaDocume
 
 }  // namespace
 
-void ApplyDeclarations(const Dtd* dtd, VexaElement* element, VexaParsingData* data) {
+void ApplyDeclarations(Dtd* dtd, VexaElement* element, const char* p, VexaParsingData* data) {
     const Chars& elementName = Access::Value(*element);
-    auto found = dtd->elements.find(std::string(elementName.c_str(), elementName.size()));
-    if (found == dtd->elements.end() || !found->second.work) return;
+    const char* const name = elementName.c_str();
+    const size_t n = elementName.size();
+    const unsigned slot = WorkSlot(name, n);
+    if (!(dtd->workBits >> slot & 1)) return;
+    Dtd::Found& last = dtd->found[slot];
+    if (!last.name || last.name->size() != n || std::memcmp(last.name->data(), name, n) != 0) {
+        const auto found = dtd->elements.find(std::string(name, n));
+        if (found == dtd->elements.end() || !found->second.work) return;
+        last.name = &found->first;
+        last.decl = &found->second;
+    }
+    const ElementDecl& declared = *last.decl;
     VexaDocument* const doc = data->Document();
     VexaMemory* const memory = Access::Memory(*data);
     VexaAttributeSet& set = Access::Attributes(*element);
-    for (const AttributeDecl& decl : found->second.attributes) {
+    for (const AttributeDecl& decl : declared.attributes) {
         if (decl.type == kTypeCdata && decl.defaultKind != kDefaultFixed && decl.defaultKind != kDefaultValue) continue;
         VexaAttribute* attribute = set.Find(decl.name.c_str());
         if (attribute) {
@@ -804,6 +841,8 @@ void ApplyDeclarations(const Dtd* dtd, VexaElement* element, VexaParsingData* da
         Store(&Access::MutableName(*attribute), memory, decl.name.data(), decl.name.size(), doc);
         Store(&Access::MutableValue(*attribute), memory, decl.value.data(), decl.value.size(), doc);
         Access::SetDefaulted(*attribute, doc);
+        data->Stamp(p);
+        Access::SetLocation(*attribute, data->Cursor());
         set.Add(attribute);
     }
 }
@@ -836,6 +875,7 @@ Dtd* CopyDtd(const Dtd* dtd) {
     if (!dtd) return 0;
     Dtd* const copy = new Dtd(*dtd);
     copy->frames.clear();
+    for (Dtd::Found& f : copy->found) f = Dtd::Found();
     for (auto& entry : copy->general) entry.second.open = false;
     return copy;
 }

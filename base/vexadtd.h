@@ -91,7 +91,17 @@ struct Dtd {
     std::unordered_map<std::string, DtdEntity> general;
     std::unordered_map<std::string, DtdEntity> parameter;
     std::unordered_map<std::string, ElementDecl> elements;
+    // Per element, " name name ... ": attributes declared CDATA without a
+    // default, which change nothing but bind first.
+    std::unordered_map<std::string, std::string> passive;
     std::uint64_t workBits = 0;  // WorkBit() of each element with work
+    // The declarations last found for an element name, by WorkBit()'s bit:
+    // a look-up repeated for the same element costs a comparison.
+    struct Found {
+        const std::string* name = nullptr;
+        const ElementDecl* decl = nullptr;
+    };
+    Found found[64];
 
     // One parse's state.
     size_t produced = 0;  // bytes entities produced so far
@@ -107,8 +117,15 @@ struct Dtd {
 const int kMaxEntityNesting = 64;
 
 // The summary bit of an element name for Dtd::workBits.
-inline std::uint64_t WorkBit(const char* name, size_t n) {
-    return std::uint64_t(1) << ((static_cast<unsigned char>(name[0]) + n * 7) & 63);
+inline unsigned WorkSlot(const char* name, size_t n) {
+    return static_cast<unsigned>(
+        (static_cast<unsigned char>(name[0]) + static_cast<unsigned char>(name[n - 1]) * 3u + n * 7) & 63);
+}
+inline std::uint64_t WorkBit(const char* name, size_t n) { return std::uint64_t(1) << WorkSlot(name, n); }
+// Whether the subset may declare defaults or types for an element named name:
+// one test when it declares none for any.
+inline bool MayDeclare(const Dtd* dtd, const Chars& name) {
+    return dtd && dtd->workBits && name.size() && (dtd->workBits >> WorkSlot(name.c_str(), name.size()) & 1);
 }
 
 // Reads the DOCTYPE at [start, end) ('<' to after '>') into the document's
@@ -152,7 +169,8 @@ void Unbalanced(Dtd* dtd, VexaParsingData* data);
 
 // Supplies the declared defaults that element lacks and normalizes the
 // values of its attributes declared with a type other than CDATA.
-void ApplyDeclarations(const Dtd* dtd, VexaElement* element, VexaParsingData* data);
+// p is the end of its start tag, where a supplied attribute is located.
+void ApplyDeclarations(Dtd* dtd, VexaElement* element, const char* p, VexaParsingData* data);
 
 // Whether attribute of element is declared of type ID in the internal
 // subset of element's document.

@@ -86,7 +86,11 @@ struct Access {
         attribute.document = document;
     }
     static void SetKeptReferences(VexaAttribute& attribute) { attribute.keptReferences = true; }
+    static void SetLocation(VexaAttribute& attribute, const VexaCursor& at) { attribute.location = at; }
     static void MarkReference(VexaText& text) { text.reference = true; }
+    static VexaNode* CreateNode(int kind, VexaMemory* memory) { return VexaNode::Create(kind, memory); }
+    static Chars& MutableValue(VexaNode& node) { return node.value; }
+    static VexaCursor& Location(VexaNode& node) { return node.location; }
 };
 
 // The length of a reference at p ('&') that a value keeps as written: "&",

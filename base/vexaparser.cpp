@@ -1576,6 +1576,7 @@ const char* VexaElement::Parse(const char* p, VexaParsingData* data) {
 
     bool open = false;
     p = OpenTag(p, data, doc, &open);
+    if (p && impl::MayDeclare(data->dtd, value)) impl::ApplyDeclarations(data->dtd, this, p, data);
     if (!p || !open) return p;
     p = ReadValue(p, data);
     if (!p) return 0;
@@ -1612,14 +1613,6 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
     }
     // Attributes read outside the document's own parse live on the heap.
     if (pooled && !data->memory) impl::Access::NoteAttributeOnHeap(doc);
-    // At the end of the start tag: the defaults the subset declares for this
-    // element, a test of one word when it declares none.
-    const auto applyDeclared = [this, data]() {
-        const impl::Dtd* const dtd = data->dtd;
-        if (dtd && dtd->workBits && (dtd->workBits & impl::WorkBit(value.c_str(), value.size()))) {
-            impl::ApplyDeclarations(dtd, this, data);
-        }
-    };
     NameIndex names(attributeSet.First());
     for (;;) {
         const char* const before = p;
@@ -1630,7 +1623,6 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
         }
         if (*p == '/') {
             if (p[1] == '>') {
-                applyDeclared();
                 *open = false;
                 return p + 2;
             }
@@ -1638,7 +1630,6 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
             return 0;
         }
         if (*p == '>') {
-            applyDeclared();
             // Open until its closing tag: one more level of nesting.
             ++data->depth;
             *open = true;
@@ -1676,6 +1667,44 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
     }
 }
 
+namespace {
+
+// After a reference the content loop took, at p: condensed text that
+// follows after white space keeps one space before it, as within one text.
+// Returns where to read on.
+VEXA_NOINLINE const char* SpaceAfterReference(VexaElement* current, const char* p, VexaParsingData* data) {
+    if (!condenseWhiteSpaceFlag || !IsSpaceByte(*p)) return p;
+    const char* const next = SkipSpaces(p, impl::Access::End(*data));
+    if (*next == '<' || (!*next && impl::Access::DtdOf(*data)->frames.empty())) return next;
+    VexaMemory* const memory = impl::Access::Memory(*data);
+    VexaNode* space = current->LinkEndChild(impl::Access::CreateNode(VexaNode::TEXT, memory));
+    StampNode(data, p, &impl::Access::Location(*space));
+    CopyInto(&impl::Access::MutableValue(*space), memory, " ", 1);
+    return next;
+}
+
+// A reference at p ('&') in content, which the text reader stops at: one
+// kept as written becomes a node of its own, one whose replacement text
+// holds markup is entered. Returns where to read on: p itself for a
+// reference the text reader takes, null on failure (its error recorded).
+VEXA_NOINLINE const char* TakeReference(VexaElement* current, const char* p, VexaParsingData* data) {
+    impl::Dtd* const dtd = impl::Access::DtdOf(*data);
+    const impl::Reference reference = impl::LookUp(dtd, p, false, data);
+    if (reference.kind == impl::kReferenceFailed) return 0;
+    if (reference.kind == impl::kReferenceKeep) {
+        VexaMemory* const memory = impl::Access::Memory(*data);
+        VexaNode* kept = current->LinkEndChild(impl::Access::CreateNode(VexaNode::TEXT, memory));
+        StampNode(data, p, &impl::Access::Location(*kept));
+        CopyInto(&impl::Access::MutableValue(*kept), memory, p, static_cast<size_t>(reference.after - p));
+        impl::Access::MarkReference(*kept->ToText());
+        return SpaceAfterReference(current, reference.after, data);
+    }
+    if (reference.kind == impl::kReferenceMarkup) return impl::EnterEntity(dtd, reference, p, current, data);
+    return p;
+}
+
+}  // namespace
+
 const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
     VexaDocument* doc = DocumentOf(this, data);
     VexaParsingData untracked(p ? p : "", 0, -1, -1);
@@ -1690,51 +1719,29 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
     // that opens becomes the current one, and its closing tag returns to its
     // parent. The nesting count follows along.
     VexaElement* current = this;
-    impl::Dtd* const dtd = data->dtd;
-    // After a reference this loop took: condensed text that follows after
-    // white space keeps one space before it, as within one text.
-    const auto spaceAfter = [&current, data](const char* q) {
-        if (!condenseWhiteSpaceFlag || !IsSpaceByte(*q)) return q;
-        const char* const next = SkipSpaces(q, data->end);
-        if (*next == '<' || (!*next && data->dtd->frames.empty())) return next;
-        VexaText* space = static_cast<VexaText*>(current->LinkEndChild(Create(TEXT, data->memory)));
-        StampNode(data, q, &space->location);
-        CopyInto(&space->value, data->memory, " ", 1);
-        return next;
-    };
     for (;;) {
         if (!*p) {
-            if (dtd && !dtd->frames.empty()) {
+            if (data->dtd && !data->dtd->frames.empty()) {
                 // The end of a replacement text: on after its reference.
-                p = impl::LeaveEntity(dtd, current, data);
+                p = impl::LeaveEntity(data->dtd, current, data);
                 if (!p) return 0;
-                p = spaceAfter(p);
+                p = SpaceAfterReference(current, p, data);
                 continue;
             }
             if (current == this) return p;
             Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
             return 0;
         }
-        if (*p == '&' && Declarable(dtd, p)) {
-            // A reference the text reader leaves here: kept as written, or a
-            // replacement text with markup, read in this same loop.
-            const impl::Reference reference = impl::LookUp(dtd, p, false, data);
-            if (reference.kind == impl::kReferenceFailed) return 0;
-            if (reference.kind == impl::kReferenceKeep) {
-                VexaText* kept = static_cast<VexaText*>(current->LinkEndChild(Create(TEXT, data->memory)));
-                StampNode(data, p, &kept->location);
-                CopyInto(&kept->value, data->memory, p, static_cast<size_t>(reference.after - p));
-                impl::Access::MarkReference(*kept);
-                p = spaceAfter(reference.after);
-                continue;
-            }
-            if (reference.kind == impl::kReferenceMarkup) {
-                p = impl::EnterEntity(dtd, reference, p, current, data);
-                if (!p) return 0;
-                continue;
-            }
-        }
         if (*p != '<') {
+            if (*p == '&' && Declarable(data->dtd, p)) {
+                // A reference the text reader leaves to this loop.
+                const char* const next = TakeReference(current, p, data);
+                if (!next) return 0;
+                if (next != p) {
+                    p = next;
+                    continue;
+                }
+            }
             // Linked before it is read, so that the tree owns it whatever
             // happens; a blank one goes again.
             VexaText* text = static_cast<VexaText*>(current->LinkEndChild(Create(TEXT, data->memory)));
@@ -1749,8 +1756,8 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
                 Destroy(text, data->memory);
             }
         } else if (p[1] == '/') {
-            if (dtd && !impl::MayClose(dtd, current)) {
-                impl::Unbalanced(dtd, data);
+            if (data->dtd && !impl::MayClose(data->dtd, current)) {
+                impl::Unbalanced(data->dtd, data);
                 return 0;
             }
             if (current == this) return p;
@@ -1768,13 +1775,15 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
                 VexaElement* child = static_cast<VexaElement*>(node);
                 bool open = false;
                 p = child->OpenTag(p, data, doc, &open);
+                // The defaults the subset declares: one test when it declares none.
+                if (p && impl::MayDeclare(data->dtd, child->value)) impl::ApplyDeclarations(data->dtd, child, p, data);
                 if (open) current = child;
             } else {
                 p = node->Parse(p, data);
             }
         }
         if (!p || !*p) {
-            if (dtd && !dtd->frames.empty() && !(doc && doc->Error())) {
+            if (data->dtd && !data->dtd->frames.empty() && !(doc && doc->Error())) {
                 if (!p) p = data->end;  // text that ran to the end of a replacement text
                 continue;
             }
@@ -1821,8 +1830,7 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
     // The declarations of the last parse go; a document without a subset
     // reads its references with an empty set kept here, which costs no
     // allocation.
-    impl::DeleteDtd(dtd);
-    dtd = 0;
+    if (dtd) dtd->Reset(0);  // kept for the next DOCTYPE: one allocation less
     impl::Dtd none;
     size_t limit = 0;
     if (doctypeProcessing) {
@@ -1848,8 +1856,8 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
         VexaNode* added = LinkEndChild(Create(KindAt(p), memory));
         p = added->Parse(p, &tracker);
         if (tracker.dtd && added->type == UNKNOWN && p && !error && std::strncmp(start, "<!DOCTYPE", 9) == 0) {
-            if (!dtd) {
-                dtd = new impl::Dtd();
+            if (tracker.dtd != dtd) {
+                if (!dtd) dtd = new impl::Dtd();
                 dtd->Reset(limit);
                 tracker.dtd = dtd;
             }
