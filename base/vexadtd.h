@@ -159,11 +159,9 @@ const char* EnterEntity(Dtd* dtd, const Reference& reference, const char* p, Vex
 // text it came from, or null (error recorded) when its markup left current
 // other than where it found it.
 const char* LeaveEntity(Dtd* dtd, VexaElement* current, VexaParsingData* data);
-// Whether a closing tag for current may be read here: not inside a
-// replacement text that did not open current.
-inline bool MayClose(const Dtd* dtd, const VexaElement* current) {
-    return dtd->frames.empty() || dtd->frames.back().element != current;
-}
+// The element current when the innermost replacement text being read was
+// entered, or null outside any: a closing tag for it may not be read there.
+inline const VexaElement* Opener(const Dtd* dtd) { return dtd->frames.empty() ? 0 : dtd->frames.back().element; }
 // Records the error of markup that does not balance in a replacement text.
 void Unbalanced(Dtd* dtd, VexaParsingData* data);
 

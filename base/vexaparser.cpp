@@ -1719,12 +1719,18 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
     // that opens becomes the current one, and its closing tag returns to its
     // parent. The nesting count follows along.
     VexaElement* current = this;
+    // Whether the subset declares defaults or types for any element, and the
+    // element current when the innermost replacement text being read was
+    // entered (null outside any): each a test of one word in the loop.
+    const bool declares = data->dtd && data->dtd->workBits;
+    const VexaElement* opener = 0;
     for (;;) {
         if (!*p) {
             if (data->dtd && !data->dtd->frames.empty()) {
                 // The end of a replacement text: on after its reference.
                 p = impl::LeaveEntity(data->dtd, current, data);
                 if (!p) return 0;
+                opener = impl::Opener(data->dtd);
                 p = SpaceAfterReference(current, p, data);
                 continue;
             }
@@ -1738,6 +1744,7 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
                 const char* const next = TakeReference(current, p, data);
                 if (!next) return 0;
                 if (next != p) {
+                    opener = impl::Opener(data->dtd);
                     p = next;
                     continue;
                 }
@@ -1756,7 +1763,8 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
                 Destroy(text, data->memory);
             }
         } else if (p[1] == '/') {
-            if (data->dtd && !impl::MayClose(data->dtd, current)) {
+            if (current == opener) {
+                // A closing tag in a replacement text for an element it did not open.
                 impl::Unbalanced(data->dtd, data);
                 return 0;
             }
@@ -1776,7 +1784,9 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
                 bool open = false;
                 p = child->OpenTag(p, data, doc, &open);
                 // The defaults the subset declares: one test when it declares none.
-                if (p && impl::MayDeclare(data->dtd, child->value)) impl::ApplyDeclarations(data->dtd, child, p, data);
+                if (declares && p && impl::MayDeclare(data->dtd, child->value)) {
+                    impl::ApplyDeclarations(data->dtd, child, p, data);
+                }
                 if (open) current = child;
             } else {
                 p = node->Parse(p, data);
