@@ -1851,7 +1851,7 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
                 : size > (~size_t(0)) / 100 ? ~size_t(0)
                 : size * 100 > floor        ? size * 100
                                             : floor;
-        none.Reset(limit);
+        none.limit = limit;
         tracker.dtd = &none;
     }
     p = SkipWhiteSpace(p);
@@ -1867,8 +1867,8 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
         p = added->Parse(p, &tracker);
         if (tracker.dtd && added->type == UNKNOWN && p && !error && std::strncmp(start, "<!DOCTYPE", 9) == 0) {
             if (tracker.dtd != dtd) {
-                if (!dtd) dtd = new impl::Dtd();
-                dtd->Reset(limit);
+                if (!dtd) dtd = new impl::Dtd();  // else reset when this parse began
+                dtd->limit = limit;
                 tracker.dtd = dtd;
             }
             if (!impl::ReadDoctype(this, start, p, &tracker)) return 0;
