@@ -18,7 +18,8 @@
 # DEMO_DIR, TEST_DIR, SANITIZE_DIR and BENCH_DIR for the build directories,
 # CONFORMANCE_CACHE for the fetched suite (kept by `make clean`: it is a
 # download, not a build) and CONFORMANCE_FLAGS for the runner (--list-all,
-# --timeout SECONDS, --keep DIR for the failing copies).
+# --timeout SECONDS, --keep DIR for the failing copies), CONFORMANCE_CANONICAL
+# for the canonical forms that must match (the count reached; fewer fails).
 
 CMAKE ?= cmake
 CTEST ?= ctest
@@ -34,6 +35,7 @@ BENCH_DIR ?= build-bench
 BUILD_DIRS := $(DEMO_DIR) $(TEST_DIR) $(SANITIZE_DIR) $(BENCH_DIR)
 CONFORMANCE_CACHE ?= build-conformance
 CONFORMANCE_FLAGS ?=
+CONFORMANCE_CANONICAL ?= 178
 FORMAT_DIRS := base tests tools examples fuzz bench
 
 # A compiler chosen on the command line or in the environment reaches the
@@ -109,8 +111,9 @@ conformance:
 	$(CMAKE) --build $(CONFORMANCE_DIR) -j $(JOBS) --target vexa_conformance
 	@set -e; \
 	suite=$$(bash tests/conformance/fetch.sh $(CONFORMANCE_CACHE)); \
-	echo "+ $(CONFORMANCE_DIR)/tests/conformance/vexa_conformance $$suite $(CONFORMANCE_FLAGS)"; \
-	$(CONFORMANCE_ENV) $(CONFORMANCE_DIR)/tests/conformance/vexa_conformance "$$suite" $(CONFORMANCE_FLAGS)
+	echo "+ $(CONFORMANCE_DIR)/tests/conformance/vexa_conformance $$suite --canonical-min $(CONFORMANCE_CANONICAL) $(CONFORMANCE_FLAGS)"; \
+	$(CONFORMANCE_ENV) $(CONFORMANCE_DIR)/tests/conformance/vexa_conformance "$$suite" \
+	    --canonical-min $(CONFORMANCE_CANONICAL) $(CONFORMANCE_FLAGS)
 
 format:
 	find $(FORMAT_DIRS) \( -name '*.cpp' -o -name '*.h' \) -print 2>/dev/null | xargs -r $(CLANG_FORMAT) -i

@@ -585,17 +585,42 @@ private:
     char buffer[kChunk];
 };
 
+// A value that holds references the parse kept as written: each "&name;"
+// goes out as it is, the rest escaped.
+VEXA_NOINLINE void WriteKeptReferences(const char* value, Writer& w) {
+    w.Put("=\"", 2);
+    const char* run = value;
+    for (const char* p = value; *p;) {
+        const size_t n = *p == '&' ? impl::KeptReferenceLength(p) : 0;
+        if (!n) {
+            ++p;
+            continue;
+        }
+        w.PutEscaped(run, static_cast<size_t>(p - run));
+        w.Put(p, n);
+        p += n;
+        run = p;
+    }
+    w.PutEscaped(run, std::strlen(run));
+    w.Put('"');
+}
+
 void WriteAttribute(const VexaAttribute& attribute, Writer& w) {
     // A name holds no zero byte; a value may, from a classic "&#x00;", and
     // is written up to it, as Value() gives it.
     const impl::Chars& name = impl::Access::Name(attribute);
     const char* const value = attribute.Value();
     w.PutName(name.c_str(), name.size());
+    if (impl::Access::KeptReferences(attribute)) {
+        WriteKeptReferences(value, w);
+        return;
+    }
     w.PutQuoted(value, std::strlen(value));
 }
 
 void WriteAttributes(const VexaElement& element, Writer& w) {
     for (const VexaAttribute* a = element.FirstAttribute(); a; a = a->Next()) {
+        if (!a->Specified()) continue;  // the kept DOCTYPE supplies it again
         w.Put(' ');
         WriteAttribute(*a, w);
     }
@@ -663,6 +688,14 @@ void WriteEndTag(const VexaElement& element, Writer& w) {
     w.Put('>');
 }
 
+void WriteText(const VexaNode& text, Writer& w) {
+    if (static_cast<const VexaText&>(text).IsReference()) {
+        w.Put(impl::Access::Value(text));  // a reference kept as written
+    } else {
+        w.PutEscaped(impl::Access::Value(text));
+    }
+}
+
 // A leaf node in either form: the compact form escapes what the classic
 // reader decodes in comments and declarations.
 void WriteLeaf(const VexaNode& node, Writer& w, bool compact) {
@@ -682,7 +715,7 @@ void WriteLeaf(const VexaNode& node, Writer& w, bool compact) {
             w.Put('>');
             break;
         case VexaNode::TEXT:
-            w.PutEscaped(impl::Access::Value(node));
+            WriteText(node, w);
             break;
         case VexaNode::DECLARATION:
             WriteDeclaration(static_cast<const VexaDeclaration&>(node), w, compact);
@@ -709,7 +742,7 @@ struct Indented {
                 }
                 w.Put('>');
                 if (first == element.LastChild() && first->Type() == VexaNode::TEXT) {
-                    w.PutEscaped(impl::Access::Value(*first));  // a lone text stays on the element's line
+                    WriteText(*first, w);  // a lone text stays on the element's line
                     WriteEndTag(element, w);
                     return false;
                 }
@@ -1373,7 +1406,7 @@ VexaDeclaration* VexaNode::ToDeclaration() const {
 // ----------------------------------------------------------- VexaAttribute
 
 VexaAttribute::VexaAttribute(const char* attributeName, const char* attributeValue)
-    : document(0), prev(0), next(0), pooled(false) {
+    : document(0), prev(0), next(0), pooled(false), defaulted(false), keptReferences(false) {
     name.Assign(attributeName, std::strlen(attributeName));
     value.Assign(attributeValue, std::strlen(attributeValue));
 }
@@ -1382,6 +1415,8 @@ VexaAttribute::~VexaAttribute() {}
 
 void VexaAttribute::SetValue(const char* v) {
     value.Assign(v, std::strlen(v));
+    defaulted = false;
+    keptReferences = false;
     if (pooled) impl::Access::NoteAttributeOnHeap(document);
 }
 
@@ -1747,7 +1782,10 @@ VexaElement* VexaElement::CopyShallow() const {
     // The source's names are unique already, so each copy is appended
     // without looking it up again.
     for (const VexaAttribute* a = FirstAttribute(); a; a = a->Next()) {
-        copy->attributeSet.Append(new VexaAttribute(a->Name(), a->Value()));
+        VexaAttribute* const made = new VexaAttribute(a->Name(), a->Value());
+        made->defaulted = a->defaulted;
+        made->keptReferences = a->keptReferences;
+        copy->attributeSet.Append(made);
     }
     return copy.release();
 }
@@ -1773,7 +1811,7 @@ void VexaComment::Print(FILE* file, int depth) const { PrintIndented(file, *this
 
 void VexaComment::StreamOut(std::ostream* out) const { WriteCompact(out, *this); }
 
-VexaText::VexaText(const char* text) : VexaNode(TEXT) {
+VexaText::VexaText(const char* text) : VexaNode(TEXT), reference(false) {
     if (*text) SetValue(text);  // the parser fills its text nodes later
 }
 VexaText::~VexaText() {}
@@ -1786,7 +1824,11 @@ bool VexaText::Blank() const {
     return true;
 }
 
-VexaNode* VexaText::Clone() const { return FinishClone(new VexaText("")); }
+VexaNode* VexaText::Clone() const {
+    VexaText* const copy = new VexaText("");
+    copy->reference = reference;
+    return FinishClone(copy);
+}
 
 void VexaText::Print(FILE* file, int depth) const { PrintIndented(file, *this, depth); }
 
@@ -1835,7 +1877,10 @@ VexaDocument::VexaDocument()
       fileForm(impl::kFormPlain),
       memory(0),
       strict(false),
-      whiteSpace(VEXA_WHITESPACE_DEFAULT) {}
+      whiteSpace(VEXA_WHITESPACE_DEFAULT),
+      doctypeProcessing(true),
+      maxEntityExpansion(0),
+      dtd(0) {}
 
 VexaDocument::VexaDocument(const char* name)
     : VexaNode(DOCUMENT),
@@ -1849,7 +1894,10 @@ VexaDocument::VexaDocument(const char* name)
       fileForm(impl::kFormPlain),
       memory(0),
       strict(false),
-      whiteSpace(VEXA_WHITESPACE_DEFAULT) {
+      whiteSpace(VEXA_WHITESPACE_DEFAULT),
+      doctypeProcessing(true),
+      maxEntityExpansion(0),
+      dtd(0) {
     SetValue(name);
 }
 
@@ -1884,6 +1932,8 @@ void VexaDocument::CopySettings(const VexaDocument& source) {
     textEncoding = source.textEncoding;
     whiteSpace = source.whiteSpace;
     strict = source.strict;
+    doctypeProcessing = source.doctypeProcessing;
+    maxEntityExpansion = source.maxEntityExpansion;
 }
 
 void VexaDocument::TakeFrom(VexaDocument& other) {
@@ -1908,6 +1958,9 @@ void VexaDocument::TakeFrom(VexaDocument& other) {
     fileForm = other.fileForm;
     other.parsedEncoding = VEXA_ENCODING_DETECT;
     other.fileForm = impl::kFormPlain;
+    impl::DeleteDtd(dtd);
+    dtd = other.dtd;
+    other.dtd = 0;
     CopySettings(other);
     other.CopySettings(VexaDocument());
 
@@ -1950,6 +2003,7 @@ VexaDocument::~VexaDocument() {
     }
     delete memory;
     memory = 0;
+    impl::DeleteDtd(dtd);
 }
 
 void VexaDocument::ClearError() {
@@ -1985,6 +2039,7 @@ VexaNode* VexaDocument::Clone() const {
     copy->CopySettings(*this);
     copy->parsedEncoding = parsedEncoding;
     copy->fileForm = fileForm;
+    copy->dtd = impl::CopyDtd(dtd);
     CopyChildren(*this, copy.get());
     return copy.release();
 }

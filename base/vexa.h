@@ -64,6 +64,10 @@ enum {
     VEXA_ERROR_DEPTH,
     VEXA_ERROR_OUTSIDE_ELEMENT,
     VEXA_ERROR_ENCODING,
+    VEXA_ERROR_ENTITY_RECURSION,
+    VEXA_ERROR_ENTITY_EXPANSION,
+    VEXA_ERROR_ENTITY_MARKUP,
+    VEXA_ERROR_ENTITY_DEPTH,
     // Strict mode (VexaDocument::SetStrict()): each names the rule broken.
     /// An end tag that does not close the element open, letter case included.
     VEXA_ERROR_MISMATCHED_TAG = 21,
@@ -158,6 +162,7 @@ struct VexaPrintOptions {
 namespace impl {
 
 struct Access;  // the library's own way in to what nodes hold
+struct Dtd;     // what a document's internal subset declares
 
 /// The text a node or attribute holds, zero-terminated (not for direct use:
 /// the classes' own accessors give it). It lives on the heap or, for what a
@@ -535,7 +540,7 @@ class VEXA_API VexaAttribute : public VexaBase {
 
 public:
     /// An attribute with empty name and value.
-    VexaAttribute() : document(0), prev(0), next(0), pooled(false) {}
+    VexaAttribute() : document(0), prev(0), next(0), pooled(false), defaulted(false), keptReferences(false) {}
     /// An attribute with copies of name and value (neither null).
     VexaAttribute(const char* name, const char* value);
     virtual ~VexaAttribute();
@@ -544,8 +549,11 @@ public:
     const char* Name() const { return name.c_str(); }
     /// The value as text; never null.
     const char* Value() const { return value.c_str(); }
-    /// Replaces the value with a copy of v.
+    /// Replaces the value with a copy of v; the attribute is then specified.
     void SetValue(const char* v);
+    /// False for an attribute the parse supplied from a declared default
+    /// (output leaves it out while it is not set); true otherwise.
+    bool Specified() const { return !defaulted; }
     /// Sets the document that receives this attribute's parse errors.
     void SetDocument(VexaDocument* doc) { document = doc; }
 
@@ -608,7 +616,9 @@ private:
     impl::Chars value;
     VexaAttribute* prev;
     VexaAttribute* next;
-    bool pooled;  // made in its document's memory, not on the heap
+    bool pooled;          // made in its document's memory, not on the heap
+    bool defaulted;       // supplied from a declared default, not written
+    bool keptReferences;  // the value holds references kept as written
 };
 
 /// The ordered attributes of one element, in a list. The element owns the
@@ -733,6 +743,7 @@ protected:
 
 private:
     friend class VexaNode;
+    friend struct impl::Access;
     /// A copy of the name, attributes and client data, without children.
     VexaElement* CopyShallow() const;
     /// Deletes every attribute, giving pooled ones back to memory.
@@ -773,7 +784,17 @@ public:
 
     /// True when the value is empty or all white space.
     bool Blank() const;
+    /// True for a reference the parse kept as written (an entity it does not
+    /// declare or read, or a character reference the text encoding cannot
+    /// hold): Value() is the reference from '&' to ';', and output writes it
+    /// as it is, unescaped.
+    bool IsReference() const { return reference; }
 
+private:
+    friend struct impl::Access;
+    bool reference;
+
+public:
     virtual VexaNode* Clone() const;
     virtual void Print(FILE* file, int depth) const;
     virtual void StreamOut(std::ostream* out) const;
@@ -832,6 +853,7 @@ class VEXA_API VexaParsingData {
     friend class VexaComment;
     friend class VexaUnknown;
     friend class VexaAttribute;
+    friend struct impl::Access;
 
 public:
     /// Tracking that starts at start with the given row and column; a tab
@@ -855,6 +877,7 @@ private:
     VexaDocument* document;
     VexaMemory* memory;  // where the parse makes its nodes; null for the heap
     int encoding;        // the text encoding this parse reads with, never DETECT
+    impl::Dtd* dtd;      // declared entities and defaults; null reads references the classic way
 };
 
 /// The root of a tree: holds the top-level nodes and the error state. The
@@ -927,6 +950,17 @@ public:
     /// to INT_MAX is safe: no walk of the tree recurses on the call stack.
     void SetMaxDepth(int depth) { maxDepth = depth < 1 ? 1 : depth; }
 
+    /// Whether the next parse reads the DOCTYPE's internal subset, includes
+    /// declared entities and supplies default attributes (true by default).
+    bool DoctypeProcessing() const { return doctypeProcessing; }
+    /// Sets that for the next parse; false reads references the classic way.
+    void SetDoctypeProcessing(bool on) { doctypeProcessing = on; }
+    /// Most bytes that entity inclusion may produce in one parse; 0 (the
+    /// default) means 100 times the document's size, at least 8 MiB.
+    size_t MaxEntityExpansion() const { return maxEntityExpansion; }
+    /// Sets that limit for the next parse (0: the default rule).
+    void SetMaxEntityExpansion(size_t bytes) { maxEntityExpansion = bytes; }
+
     /// Sets the text encoding (a VEXA_ENCODING_ value) for the next parse and
     /// for every output of this document; an unknown value means DETECT.
     void SetTextEncoding(int encoding);
@@ -981,6 +1015,9 @@ private:
     // error recorded, when it is not well-formed.
     bool CheckStrict(const char* p, int form, VexaParsingData* tracker);
     int whiteSpace;      // a VEXA_WHITESPACE_ value
+    bool doctypeProcessing;
+    size_t maxEntityExpansion;
+    impl::Dtd* dtd;  // what the last parse's internal subset declared; null before
 };
 
 /// A null-safe wrapper of a node pointer for chained navigation: a step that

@@ -70,6 +70,29 @@ struct Access {
     static void NoteAttributeOnHeap(const VexaDocument* document) {
         if (document && document->memory) document->memory->attributesOnHeap = true;
     }
+    static bool KeptReferences(const VexaAttribute& attribute) { return attribute.keptReferences; }
+    static Dtd* DtdOf(const VexaDocument& document) { return document.dtd; }
+    static Dtd*& DtdSlot(VexaDocument& document) { return document.dtd; }
+    static Dtd* DtdOf(const VexaParsingData& data) { return data.dtd; }
+    // For the inclusion of entities and the supply of defaults.
+    static const char*& End(VexaParsingData& data) { return data.end; }
+    static int& TabSize(VexaParsingData& data) { return data.tabsize; }
+    static int Encoding(const VexaParsingData& data) { return data.encoding; }
+    static VexaMemory* Memory(const VexaParsingData& data) { return data.memory; }
+    static VexaAttributeSet& Attributes(VexaElement& element) { return element.attributeSet; }
+    static VexaAttribute* NewAttribute(VexaMemory* memory) { return VexaElement::CreateAttribute(memory); }
+    static Chars& MutableName(VexaAttribute& attribute) { return attribute.name; }
+    static Chars& MutableValue(VexaAttribute& attribute) { return attribute.value; }
+    static void SetDefaulted(VexaAttribute& attribute, VexaDocument* document) {
+        attribute.defaulted = true;
+        attribute.document = document;
+    }
+    static void SetKeptReferences(VexaAttribute& attribute) { attribute.keptReferences = true; }
+    static void SetLocation(VexaAttribute& attribute, const VexaCursor& at) { attribute.location = at; }
+    static void MarkReference(VexaText& text) { text.reference = true; }
+    static VexaNode* CreateNode(int kind, VexaMemory* memory) { return VexaNode::Create(kind, memory); }
+    static Chars& MutableValue(VexaNode& node) { return node.value; }
+    static VexaCursor& Location(VexaNode& node) { return node.location; }
 };
 
 // The process-wide white-space default; only SetCondenseWhiteSpace writes it.
@@ -82,6 +105,13 @@ inline bool CondensesWhiteSpace(const VexaDocument* document) {
     const int mode = document ? document->WhiteSpaceMode() : VEXA_WHITESPACE_DEFAULT;
     return mode == VEXA_WHITESPACE_DEFAULT ? condenseWhiteSpaceDefault : mode == VEXA_WHITESPACE_CONDENSE;
 }
+// The length of a reference at p ('&') that a value keeps as written: "&",
+// a name that is none of the five predefined ones, ";"; 0 for anything else.
+size_t KeptReferenceLength(const char* p);
+// Frees a document's declarations (null is fine).
+void DeleteDtd(Dtd* dtd);
+// A copy of a document's declarations for its clone, or null.
+Dtd* CopyDtd(const Dtd* dtd);
 
 // Nesting limit of a parse or stream read that has no document to ask.
 const int kDefaultMaxDepth = 1000;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "vexa.h"
+#include "vexadtd.h"
 #include "vexaencoding.h"
 #include "vexaimpl.h"
 #include "vexamemory.h"
@@ -579,10 +580,61 @@ inline const char* SkipCondensed(const char* p, const char* run, const char* lim
     return p;
 }
 
+// Whether the reference at p ('&', not "&#") is one of the five predefined
+// entities, which the classic decoding takes.
+inline bool Predefined(const char* p) {
+    switch (p[1]) {
+        case 'a':
+            return (p[2] == 'm' && p[3] == 'p' && p[4] == ';') ||
+                   (p[2] == 'p' && p[3] == 'o' && p[4] == 's' && p[5] == ';');
+        case 'l':
+        case 'g':
+            return p[2] == 't' && p[3] == ';';
+        case 'q':
+            return p[2] == 'u' && p[3] == 'o' && p[4] == 't' && p[5] == ';';
+    }
+    return false;
+}
+
+// Whether a reference at p ('&') is for the document's declarations to
+// read: a named one, other than the predefined five, in a document parse.
+inline bool Declarable(const impl::Dtd* dtd, const char* p) { return dtd && p[1] != '#' && !Predefined(p); }
+
+// Where the reading of declared entities leaves a reference (see Include).
+enum { kIncluded, kClassic, kStopText, kFailed };
+
+// A named reference at p ('&') as the document's declarations read it: an
+// entity's text put (kIncluded, *p moved past it), or one the classic
+// decoding takes (kClassic), or, in content, one the content reader takes
+// (kStopText), or a failure with its error recorded. In a value, a reference
+// kept as written is put as it stands.
+template <class Out>
+VEXA_NOINLINE int Include(const char** p, impl::Dtd* dtd, VexaParsingData* data, bool inValue, Out& out) {
+    const impl::Reference reference = impl::LookUp(dtd, *p, inValue, data);
+    switch (reference.kind) {
+        case impl::kReferenceText:
+            if (!impl::Produce(dtd, reference.text->size(), *p, data)) return kFailed;
+            out.Put(reference.text->data(), reference.text->size());
+            *p = reference.after;
+            return kIncluded;
+        case impl::kReferenceKeep:
+            if (!inValue) return kStopText;
+            out.Put(*p, static_cast<size_t>(reference.after - *p));
+            dtd->keptInValue = true;
+            *p = reference.after;
+            return kIncluded;
+        case impl::kReferenceMarkup:
+            return kStopText;
+        case impl::kReferenceFailed:
+            return kFailed;
+    }
+    return kClassic;
+}
+
 // condense: whether white space is condensed, as the caller decided.
 template <class Out>
 const char* ScanText(const char* p, const char* limit, int encoding, bool normalize, Out& text, bool condense,
-                     const char* endTag, bool exactCase) {
+                     const char* endTag, bool exactCase, impl::Dtd* dtd = 0, VexaParsingData* data = 0) {
     if (condense) {
         p = VexaBase::SkipWhiteSpace(p);
     }
@@ -608,6 +660,11 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
                 if (!*p) return 0;
                 if (*p == endLower) return p + 1;
                 if (*p == '&') {
+                    if (Declarable(dtd, p)) {
+                        const int included = Include(&p, dtd, data, true, text);
+                        if (included == kFailed) return 0;
+                        if (included == kIncluded) continue;
+                    }
                     p = AppendReference(p, encoding, text);
                 } else if (*p == '\t' || *p == '\n' || *p == '\r') {
                     text.Put(' ');
@@ -623,6 +680,12 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
             if (p != run) text.Put(run, static_cast<size_t>(p - run));
             if (!*p) return 0;
             if (*p != '&') return p + 1;
+            if (Declarable(dtd, p)) {
+                const int included = Include(&p, dtd, data, endLower != '<', text);
+                if (included == kFailed) return 0;
+                if (included == kStopText) return p + 1;  // the caller steps back to the '&'
+                if (included == kIncluded) continue;
+            }
             p = AppendReference(p, encoding, text);
         }
     }
@@ -668,6 +731,12 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
             pending = false;
         }
         if (*p == '&') {
+            if (Declarable(dtd, p)) {
+                const int included = Include(&p, dtd, data, false, text);
+                if (included == kFailed) return 0;
+                if (included == kStopText) return p + endLength;  // the caller steps back to the '&'
+                if (included == kIncluded) continue;
+            }
             p = AppendReference(p, encoding, text);
         } else {
             text.Put(*p);
@@ -750,14 +819,26 @@ struct CountOut {
 // is not simply the first delimiter: a reference by the classic rules may
 // run past one. Only text with references or white space to fold comes here.
 const char* ScanInto(impl::Chars* chars, VexaMemory* memory, const char* p, const char* start, const char* limit,
-                     int encoding, bool normalize, bool condense, const char* endTag) {
+                     int encoding, bool normalize, bool condense, const char* endTag, VexaParsingData* data = 0) {
     CountOut count = {static_cast<size_t>(start - p)};
-    ScanText(start, limit, encoding, normalize, count, condense, endTag, false);
+    impl::Dtd* const dtd = data ? impl::Access::DtdOf(*data) : 0;
+    if (dtd) dtd->pass = 0;
+    // A failure in the count (its error recorded) fails the read.
+    if (!ScanText(start, limit, encoding, normalize, count, condense, endTag, false, dtd, data) && dtd &&
+        data->Document() && data->Document()->Error()) {
+        return 0;
+    }
+    if (dtd) dtd->pass = 0;
     const size_t room = count.n + 1;
     char* const place = memory ? memory->Reserve(room) : new char[room];
     BufferOut out = {place};
     out.Put(p, static_cast<size_t>(start - p));
-    const char* const after = ScanText(start, limit, encoding, normalize, out, condense, endTag, false);
+    const char* const after =
+        ScanText(start, limit, encoding, normalize, out, condense, endTag, false, dtd, data);
+    if (dtd) {
+        dtd->produced += dtd->pass;
+        dtd->pass = 0;
+    }
     const size_t n = static_cast<size_t>(out.at - place);
     place[n] = 0;
     if (memory) memory->Commit(n + 1);
@@ -1225,7 +1306,8 @@ VexaParsingData::VexaParsingData(const char* start, int tabSize, int row, int co
       depth(0),
       document(0),
       memory(0),
-      encoding(VEXA_ENCODING_LEGACY) {
+      encoding(VEXA_ENCODING_LEGACY),
+      dtd(0) {
     VEXA_ASSERT(start);
 }
 
@@ -1339,7 +1421,7 @@ const char* VexaText::Parse(const char* p, VexaParsingData* data) {
         CopyInto(&value, memory, p, static_cast<size_t>(plain - p), limit);
         return plain;
     }
-    const char* const end = ScanInto(&value, memory, p, p, limit, encoding, false, condense, "<");
+    const char* const end = ScanInto(&value, memory, p, p, limit, encoding, false, condense, "<", data);
     return end ? end - 1 : 0;
 }
 
@@ -1465,7 +1547,11 @@ VEXA_ALWAYS_INLINE const char* VexaAttribute::Read(const char* p, VexaParsingDat
             CopyInto(&value, memory, p, static_cast<size_t>(plain - p), data->end);
             return plain + 1;
         }
-        return ScanInto(&value, memory, p, plain, data->end, data->encoding, true, false, end);
+        if (!data->dtd) return ScanInto(&value, memory, p, plain, data->end, data->encoding, true, false, end);
+        data->dtd->keptInValue = false;
+        const char* const after = ScanInto(&value, memory, p, plain, data->end, data->encoding, true, false, end, data);
+        keptReferences = data->dtd->keptInValue;
+        return after;
     }
     const char* start = p;
     while (*p && !IsSpaceByte(*p) && *p != '/' && *p != '>') ++p;
@@ -1492,6 +1578,7 @@ const char* VexaElement::Parse(const char* p, VexaParsingData* data) {
 
     bool open = false;
     p = OpenTag(p, data, doc, &open);
+    if (p && impl::MayDeclare(data->dtd, value)) impl::ApplyDeclarations(data->dtd, this, p, data);
     if (!p || !open) return p;
     p = ReadValue(p, data);
     if (!p) return 0;
@@ -1582,6 +1669,44 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
     }
 }
 
+namespace {
+
+// After a reference the content loop took, at p: condensed text that
+// follows after white space keeps one space before it, as within one text.
+// Returns where to read on.
+VEXA_NOINLINE const char* SpaceAfterReference(VexaElement* current, const char* p, VexaParsingData* data) {
+    if (!impl::CondensesWhiteSpace(data->Document()) || !IsSpaceByte(*p)) return p;
+    const char* const next = SkipSpaces(p, impl::Access::End(*data));
+    if (*next == '<' || (!*next && impl::Access::DtdOf(*data)->frames.empty())) return next;
+    VexaMemory* const memory = impl::Access::Memory(*data);
+    VexaNode* space = current->LinkEndChild(impl::Access::CreateNode(VexaNode::TEXT, memory));
+    StampNode(data, p, &impl::Access::Location(*space));
+    CopyInto(&impl::Access::MutableValue(*space), memory, " ", 1);
+    return next;
+}
+
+// A reference at p ('&') in content, which the text reader stops at: one
+// kept as written becomes a node of its own, one whose replacement text
+// holds markup is entered. Returns where to read on: p itself for a
+// reference the text reader takes, null on failure (its error recorded).
+VEXA_NOINLINE const char* TakeReference(VexaElement* current, const char* p, VexaParsingData* data) {
+    impl::Dtd* const dtd = impl::Access::DtdOf(*data);
+    const impl::Reference reference = impl::LookUp(dtd, p, false, data);
+    if (reference.kind == impl::kReferenceFailed) return 0;
+    if (reference.kind == impl::kReferenceKeep) {
+        VexaMemory* const memory = impl::Access::Memory(*data);
+        VexaNode* kept = current->LinkEndChild(impl::Access::CreateNode(VexaNode::TEXT, memory));
+        StampNode(data, p, &impl::Access::Location(*kept));
+        CopyInto(&impl::Access::MutableValue(*kept), memory, p, static_cast<size_t>(reference.after - p));
+        impl::Access::MarkReference(*kept->ToText());
+        return SpaceAfterReference(current, reference.after, data);
+    }
+    if (reference.kind == impl::kReferenceMarkup) return impl::EnterEntity(dtd, reference, p, current, data);
+    return p;
+}
+
+}  // namespace
+
 const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
     VexaDocument* doc = DocumentOf(this, data);
     VexaParsingData untracked(p ? p : "", 0, -1, -1);
@@ -1596,13 +1721,36 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
     // that opens becomes the current one, and its closing tag returns to its
     // parent. The nesting count follows along.
     VexaElement* current = this;
+    // Whether the subset declares defaults or types for any element, and the
+    // element current when the innermost replacement text being read was
+    // entered (null outside any): each a test of one word in the loop.
+    const bool declares = data->dtd && data->dtd->workBits;
+    const VexaElement* opener = 0;
     for (;;) {
         if (!*p) {
+            if (data->dtd && !data->dtd->frames.empty()) {
+                // The end of a replacement text: on after its reference.
+                p = impl::LeaveEntity(data->dtd, current, data);
+                if (!p) return 0;
+                opener = impl::Opener(data->dtd);
+                p = SpaceAfterReference(current, p, data);
+                continue;
+            }
             if (current == this) return p;
             Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
             return 0;
         }
         if (*p != '<') {
+            if (*p == '&' && Declarable(data->dtd, p)) {
+                // A reference the text reader leaves to this loop.
+                const char* const next = TakeReference(current, p, data);
+                if (!next) return 0;
+                if (next != p) {
+                    opener = impl::Opener(data->dtd);
+                    p = next;
+                    continue;
+                }
+            }
             // Linked before it is read, so that the tree owns it whatever
             // happens; a blank one goes again.
             VexaText* text = static_cast<VexaText*>(current->LinkEndChild(Create(TEXT, data->memory)));
@@ -1617,6 +1765,11 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
                 Destroy(text, data->memory);
             }
         } else if (p[1] == '/') {
+            if (current == opener) {
+                // A closing tag in a replacement text for an element it did not open.
+                impl::Unbalanced(data->dtd, data);
+                return 0;
+            }
             if (current == this) return p;
             const size_t closing = ClosingTagLength(p, current->value, data->end);
             if (!closing) {
@@ -1632,12 +1785,20 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
                 VexaElement* child = static_cast<VexaElement*>(node);
                 bool open = false;
                 p = child->OpenTag(p, data, doc, &open);
+                // The defaults the subset declares: one test when it declares none.
+                if (declares && p && impl::MayDeclare(data->dtd, child->value)) {
+                    impl::ApplyDeclarations(data->dtd, child, p, data);
+                }
                 if (open) current = child;
             } else {
                 p = node->Parse(p, data);
             }
         }
         if (!p || !*p) {
+            if (data->dtd && !data->dtd->frames.empty() && !(doc && doc->Error())) {
+                if (!p) p = data->end;  // text that ran to the end of a replacement text
+                continue;
+            }
             Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
             return 0;
         }
@@ -1698,6 +1859,23 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
     if (!memory) memory = new VexaMemory();
     tracker.memory = memory;
     tracker.end = p + std::strlen(p);  // lets the scanners read whole words
+    // The declarations of the last parse go; a document without a subset
+    // reads its references with an empty set kept here, which costs no
+    // allocation.
+    if (dtd) dtd->Reset(0);  // kept for the next DOCTYPE: one allocation less
+    impl::Dtd none;
+    size_t limit = 0;
+    if (doctypeProcessing) {
+        // Entities may produce a bounded multiple of the document's size.
+        const size_t size = static_cast<size_t>(tracker.end - p);
+        const size_t floor = size_t(8) << 20;
+        limit = maxEntityExpansion          ? maxEntityExpansion
+                : size > (~size_t(0)) / 100 ? ~size_t(0)
+                : size * 100 > floor        ? size * 100
+                                            : floor;
+        none.limit = limit;
+        tracker.dtd = &none;
+    }
     // Strict: the whole text must be well-formed before any of it becomes a node.
     if (strict && !CheckStrict(p, form, &tracker)) return 0;
     p = SkipWhiteSpace(p);
@@ -1711,6 +1889,14 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
         const char* const start = p;
         VexaNode* added = LinkEndChild(Create(KindAt(p), memory));
         p = added->Parse(p, &tracker);
+        if (tracker.dtd && added->type == UNKNOWN && p && !error && std::strncmp(start, "<!DOCTYPE", 9) == 0) {
+            if (tracker.dtd != dtd) {
+                if (!dtd) dtd = new impl::Dtd();  // else reset when this parse began
+                dtd->limit = limit;
+                tracker.dtd = dtd;
+            }
+            if (!impl::ReadDoctype(this, start, p, &tracker)) return 0;
+        }
         if (!error && Unterminated(added, start, p)) {
             // Inside an element the missing end shows as unreadable content;
             // at the top it would pass for a complete document.

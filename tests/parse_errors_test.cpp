@@ -16,13 +16,15 @@ static void ExpectError(const VexaDocument& doc, int code, int row, int col, con
 
 TEST(ParseErrors, Messages) {
     std::string all;
-    // The classic codes; the later ones are tested with their features.
-    for (int code = 0; code <= VEXA_ERROR_ENCODING; ++code) all += VexaBase::errorString[code] + std::string("|");
+    // The classic codes and the entity ones; strict mode tests its own.
+    for (int code = 0; code <= VEXA_ERROR_ENTITY_DEPTH; ++code) all += VexaBase::errorString[code] + std::string("|");
     EXPECT_EQ(all,
               "No error|Error|Failed to open file|Memory allocation failed.|Error parsing Element.|"
               "Failed to read Element name|Error reading Element value.|Error reading Attributes.|Error: empty tag.|"
               "Error reading end tag.|Error parsing Unknown.|Error parsing Comment.|Error parsing Declaration.|"
-              "Error document empty.|Element nesting too deep.|Text outside any element.|Invalid text encoding.|");
+              "Error document empty.|Element nesting too deep.|Text outside any element.|Invalid text encoding.|"
+              "Entity refers to itself.|Entity expansion exceeds its limit.|Entity text breaks the document.|"
+              "Entity references nest too deeply.|");
 }
 
 // Content cut short (code 6) has no location: the end of the text has none.

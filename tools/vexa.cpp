@@ -42,6 +42,8 @@ const char kUsageText[] =
     "  --no-context         print errors without the source line and caret under them\n"
     "  --strict, --lenient  check every well-formedness rule of XML, or the classic rules only\n"
     "                       (default: strict for check, lenient for the other commands)\n"
+    "  --no-doctype         read references the classic way: no entities from the DOCTYPE's\n"
+    "                       internal subset, no default attributes\n"
     "\n"
     "A FILE of '-', or no FILE, reads standard input. Rows and columns count from 1.\n"
     "Lines longer than 120 columns are cut around the error's column, with \"...\" marks.\n"
@@ -84,6 +86,7 @@ struct Options {
     bool indentGiven = false;
     bool crlf = false;
     bool noContext = false;
+    bool noDoctype = false;
     int tabSize = 4;
     int maxDepth = 1000;
     int encoding = -1;  // --encoding; -1 is the default rule
@@ -136,6 +139,7 @@ const struct {
     {"--no-context", &Options::noContext},
     {"--strict", &Options::strict},
     {"--lenient", &Options::lenient},
+    {"--no-doctype", &Options::noDoctype},
 };
 
 bool Reject(std::string* error, const std::string& message) {
@@ -302,6 +306,7 @@ const char* ParseInput(const Input& input, const Options& options, VexaDocument*
     doc->SetTabSize(options.tabSize);
     doc->SetMaxDepth(options.maxDepth);
     doc->SetStrict(ParsesStrictly(options));
+    doc->SetDoctypeProcessing(!options.noDoctype);
     // XML's own rule: without a byte order mark or a declared encoding, UTF-8.
     int encoding = options.encoding;
     if (encoding < 0) encoding = NamesEncoding(input.text) ? VEXA_ENCODING_DETECT : VEXA_ENCODING_UTF8;

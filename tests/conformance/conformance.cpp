@@ -5,13 +5,19 @@
 //   - where libxml2 and Vexa both accept a document, libxml2 must accept
 //     Vexa's saved copy and read from it the same elements and attributes,
 //     in the same order, as from the original;
-//   - no document may crash or hang the run (each has an alarm).
+//   - no document may crash or hang the run (each has an alarm);
+//   - for each well-formed XML 1.0 document with a canonical form in the
+//     suite, Vexa's reading is written in that form and compared: at least
+//     --canonical-min of them must match.
 // Prints a table and the failing documents; exits 1 on any failure.
 //
 // Strict mode is judged on the same documents: it must accept every
 // well-formed one, locate every rejection, and reject at least
 // --strict-floor (by default the count reached) of the not-well-formed.
 // Usage: vexa_conformance SUITE [--timeout SECONDS] [--list-all] [--keep DIR] [--strict-floor N]
+//        [--canonical-min N]
+// libxml2 reads with the internal subset's entities included and nothing
+// external loaded.
 // --keep writes Vexa's copy of each document whose copy fails into DIR (the
 // document's path with '_' for '/'), for a developer to look at.
 // SUITE holds cleaned/xmlconf-flattened.xml (the catalogue) and xmlconf/
@@ -26,6 +32,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -55,6 +62,7 @@ struct Test {
     bool xml11;
     bool olderEditionsOnly;  // EDITION "1 2 3 4": not well-formed only before the fifth edition
     bool namespaces;         // a test of the namespace rules, which XML 1.0 itself does not make
+    std::string output;  // the canonical form of the document, when the suite has one
 };
 
 std::string Attribute(xmlNodePtr node, const char* name, const char* fallback) {
@@ -120,6 +128,8 @@ bool Collect(xmlNodePtr node, const std::string& base, const std::string& root, 
                 !HasToken(Attribute(child, "EDITION", ""), "5") && !Attribute(child, "EDITION", "").empty();
             test.namespaces = recommendation.compare(0, 2, "NS") == 0;
             test.path = Resolve(Attribute(child, "URI", ""), base);
+            const std::string output = Attribute(child, "OUTPUT", "");
+            if (!output.empty()) test.output = Resolve(output, base);
             test.relative = test.path.compare(0, root.size(), root) == 0 ? test.path.substr(root.size()) : test.path;
             tests->push_back(test);
         }
@@ -146,9 +156,18 @@ bool ReadCatalogue(const std::string& suite, std::vector<Test>* tests) {
 
 // ------------------------------------------------- what libxml2 reads
 
-// No network, no entity substitution, no external DTD, no defaulted
-// attributes, no validation: the reader sees the document itself.
-const int kReadOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+// No network, no external DTD, no defaulted attributes, no validation;
+// the internal subset's entities included, as Vexa includes them (the
+// loader below refuses every external one).
+const int kReadOptions = XML_PARSE_NONET | XML_PARSE_NOENT | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+
+// Nothing outside the document being read (or the catalogue) is read.
+xmlExternalEntityLoader defaultLoader = nullptr;
+const char* documentPath = nullptr;  // the one file the loader opens; null: any
+xmlParserInputPtr RefuseExternal(const char* url, const char* id, xmlParserCtxtPtr context) {
+    if (documentPath && (!url || std::strcmp(url, documentPath) != 0)) return nullptr;
+    return defaultLoader(url, id, context);
+}
 
 // libxml2 prints some messages (entity and encoding errors) whatever the
 // options say; the reasons the run needs come from the parser context.
@@ -260,7 +279,9 @@ Reading ReadWithLibxml2(const char* path) {
     // Checks that run without validation still print through these.
     context->vctxt.error = nullptr;
     context->vctxt.warning = nullptr;
+    documentPath = path;
     xmlDocPtr doc = xmlCtxtReadFile(context, path, nullptr, kReadOptions);
+    documentPath = nullptr;
     if (doc && context->wellFormed) {
         reading.accepted = true;
         if (doc->encoding) reading.encoding = reinterpret_cast<const char*>(doc->encoding);
@@ -472,6 +493,10 @@ struct Results {
     std::vector<Finding> copyDifferent;     // failures: copies libxml2 reads differently
     std::vector<Finding> entitiesAsText;    // reported: entity references kept as text
     std::vector<Finding> stateful;          // reported: ISO-2022-JP documents, not judged
+    int canonical = 0;                      // documents with a canonical form judged
+    int canonicalSame = 0;                  // ... that Vexa reads to exactly that form
+    std::vector<Finding> canonicalBlank;    // reported: differ only in text of white space alone
+    std::vector<Finding> canonicalDiffer;   // reported: differ otherwise
     std::vector<Finding> xml11Rejected;     // reported: well-formed XML 1.1 documents Vexa rejects
     std::vector<Finding> externalRejected;  // reported: valid/invalid documents with external entities Vexa rejects
     // Strict mode, on the same documents.
@@ -499,6 +524,7 @@ std::string VexaError(const VexaDocument& doc) {
 const int kStrictRejectFloor = 571;
 
 struct Options {
+    int canonicalMin = 0;   // canonical forms that must match
     unsigned timeout = 20;  // seconds a document may take
     size_t cap = 40;        // entries shown of each list
     std::string keep;       // where failing copies go, or empty
@@ -599,6 +625,199 @@ size_t StrictFailures(const Results& r, int floor) {
     return r.strictRejected.size() + r.strictUnlocated.size() + (r.strictNotWfRejected < floor ? 1 : 0);
 }
 
+// ------------------------------------------------------ canonical form
+
+// Text or a value in the canonical form: & < > " tab LF CR as references.
+void CanonicalText(const char* s, std::string* out) {
+    for (; *s; ++s) {
+        switch (*s) {
+            case '&':
+                *out += "&amp;";
+                break;
+            case '<':
+                *out += "&lt;";
+                break;
+            case '>':
+                *out += "&gt;";
+                break;
+            case '"':
+                *out += "&quot;";
+                break;
+            case '\t':
+                *out += "&#9;";
+                break;
+            case '\n':
+                *out += "&#10;";
+                break;
+            case '\r':
+                *out += "&#13;";
+                break;
+            default:
+                *out += *s;
+                break;
+        }
+    }
+}
+
+// The notations a DOCTYPE declares, in the form the suite writes them for
+// documents that declare any: the DOCTYPE with only those, sorted by name,
+// each literal in apostrophes.
+void CanonicalNotations(const std::string& doctype, std::string* out) {
+    std::vector<std::pair<std::string, std::string>> notations;
+    const auto skip = [&doctype](size_t i) {
+        while (i < doctype.size() && std::isspace(static_cast<unsigned char>(doctype[i]))) ++i;
+        return i;
+    };
+    const auto word = [&doctype](size_t i) {
+        size_t j = i;
+        while (j < doctype.size() && !std::isspace(static_cast<unsigned char>(doctype[j])) && doctype[j] != '>' &&
+               doctype[j] != '[')
+            ++j;
+        return doctype.substr(i, j - i);
+    };
+    for (size_t at = doctype.find("<!NOTATION"); at != std::string::npos; at = doctype.find("<!NOTATION", at + 1)) {
+        size_t i = skip(at + 10);
+        const std::string name = word(i);
+        i = skip(i + name.size());
+        std::string declaration = word(i);
+        i += declaration.size();
+        for (;;) {
+            i = skip(i);
+            if (i >= doctype.size() || (doctype[i] != '"' && doctype[i] != '\'')) break;
+            const size_t close = doctype.find(doctype[i], i + 1);
+            if (close == std::string::npos) break;
+            declaration += " '" + doctype.substr(i + 1, close - i - 1) + "'";
+            i = close + 1;
+        }
+        notations.emplace_back(name, declaration);
+    }
+    if (notations.empty()) return;
+    std::sort(notations.begin(), notations.end());
+    *out += "<!DOCTYPE " + word(skip(8)) + " [\n";
+    for (const auto& [name, declaration] : notations) *out += "<!NOTATION " + name + " " + declaration + ">\n";
+    *out += "]>\n";
+}
+
+// One node's part of the canonical form: the whole of a leaf, the start tag
+// of an element (its end tag comes from CanonicalForm's walk). No XML
+// declaration, DOCTYPE or comment; attributes sorted by name; a processing
+// instruction with one space after its target; CDATA as text.
+void CanonicalNode(const VexaNode& node, std::string* out) {
+    if (const VexaElement* element = node.ToElement()) {
+        std::vector<std::pair<std::string, std::string>> attributes;
+        for (const VexaAttribute* a = element->FirstAttribute(); a; a = a->Next())
+            attributes.emplace_back(a->Name(), a->Value());
+        std::sort(attributes.begin(), attributes.end());
+        *out += "<" + element->ValueStr();
+        for (const auto& [name, value] : attributes) {
+            *out += " " + name + "=\"";
+            CanonicalText(value.c_str(), out);
+            *out += "\"";
+        }
+        *out += ">";
+    } else if (const VexaText* text = node.ToText()) {
+        if (text->IsReference()) {
+            *out += text->Value();  // kept as written: no canonical form has one
+        } else {
+            CanonicalText(text->Value(), out);
+        }
+    } else if (node.ToUnknown()) {
+        const std::string value = node.ValueStr();
+        if (value.compare(0, 8, "!DOCTYPE") == 0) {
+            CanonicalNotations(value, out);
+        } else if (value.compare(0, 8, "![CDATA[") == 0 && value.size() >= 10) {
+            CanonicalText(value.substr(8, value.size() - 10).c_str(), out);
+        } else if (value.size() >= 2 && value[0] == '?' && value.back() == '?') {
+            const std::string body = value.substr(1, value.size() - 2);
+            size_t target = 0;
+            while (target < body.size() && !std::isspace(static_cast<unsigned char>(body[target]))) ++target;
+            size_t data = target;
+            while (data < body.size() && std::isspace(static_cast<unsigned char>(body[data]))) ++data;
+            *out += "<?" + body.substr(0, target) + " " + body.substr(data) + "?>";
+        }
+    }
+}
+
+// The canonical form of a document's tree, walked without recursion.
+std::string CanonicalForm(const VexaDocument& doc) {
+    std::string out;
+    const VexaNode* node = doc.FirstChild();
+    while (node) {
+        CanonicalNode(*node, &out);
+        if (node->ToElement() && node->FirstChild()) {
+            node = node->FirstChild();
+            continue;
+        }
+        if (node->ToElement()) out += "</" + node->ValueStr() + ">";
+        while (node && !node->NextSibling()) {
+            node = node->Parent();
+            if (node && node->ToElement()) out += "</" + node->ValueStr() + ">";
+            if (node == &doc) node = nullptr;
+        }
+        if (node) node = node->NextSibling();
+    }
+    return out;
+}
+
+// form without text made of white space alone between two tags.
+std::string WithoutBlankText(const std::string& form) {
+    std::string out;
+    for (size_t i = 0; i < form.size(); ++i) {
+        if (form[i] == '>') {
+            size_t j = i + 1;
+            while (j < form.size() && (form[j] == ' ' || form.compare(j, 4, "&#9;") == 0 ||
+                                       form.compare(j, 5, "&#10;") == 0 || form.compare(j, 5, "&#13;") == 0)) {
+                j += form[j] == ' ' ? 1 : form[j + 3] == ';' ? 4 : 5;
+            }
+            if (j < form.size() && form[j] == '<') {
+                out += '>';
+                i = j - 1;
+                continue;
+            }
+        }
+        out += form[i];
+    }
+    return out;
+}
+
+std::string ReadWhole(const std::string& path) {
+    std::string text;
+    if (FILE* file = std::fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+        std::fclose(file);
+    }
+    return text;
+}
+
+// Compares Vexa's reading of a document, white space kept, with the
+// canonical form the suite gives for it.
+void JudgeCanonical(const Test& test, bool utf8, Results* results) {
+    ++results->canonical;
+    const bool condensed = VexaBase::IsWhiteSpaceCondensed();
+    VexaBase::SetCondenseWhiteSpace(false);
+    VexaDocument doc;
+    if (utf8) doc.SetTextEncoding(VEXA_ENCODING_UTF8);
+    const bool loaded = doc.LoadFile(test.path.c_str());
+    VexaBase::SetCondenseWhiteSpace(condensed);
+    const std::string expected = ReadWhole(test.output);
+    const std::string form = loaded ? CanonicalForm(doc) : "(rejected: " + VexaError(doc) + ")";
+    if (form == expected) {
+        ++results->canonicalSame;
+        return;
+    }
+    if (loaded && WithoutBlankText(form) == WithoutBlankText(expected)) {
+        results->canonicalBlank.push_back({test.relative, ""});
+        return;
+    }
+    size_t at = 0;
+    while (at < form.size() && at < expected.size() && form[at] == expected[at]) ++at;
+    const size_t from = at > 20 ? at - 20 : 0;
+    results->canonicalDiffer.push_back(
+        {test.relative, "reads " + Show(form.substr(from, 60)) + ", form " + Show(expected.substr(from, 60))});
+}
+
 void RunOne(const Test& test, const Options& options, Results* results) {
     SetCurrent(test.relative);
     alarm(options.timeout);
@@ -641,6 +860,10 @@ void RunOne(const Test& test, const Options& options, Results* results) {
     // from markup. Such documents are listed whatever becomes of them.
     const bool stateful = original.accepted && strcasecmp(original.encoding.c_str(), "ISO-2022-JP") == 0;
     if (stateful && !vexaAccepts) results->stateful.push_back({test.relative, "Vexa rejects: " + VexaError(vexa)});
+
+    if (wellFormed && !test.externalEntities && !test.xml11 && !test.output.empty()) {
+        JudgeCanonical(test, NamesNoEncoding(test.path.c_str()), results);
+    }
 
     if (vexaAccepts && original.accepted) {
         ++counts.bothAccept;
@@ -742,6 +965,8 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--timeout" && i + 1 < argc) {
             options.timeout = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
+        } else if (arg == "--canonical-min" && i + 1 < argc) {
+            options.canonicalMin = std::atoi(argv[++i]);
         } else if (arg == "--list-all") {
             options.cap = static_cast<size_t>(-1);
         } else if (arg == "--strict-floor" && i + 1 < argc) {
@@ -756,7 +981,7 @@ int main(int argc, char** argv) {
         }
     }
     if (suite.empty() || options.timeout == 0) {
-        std::fprintf(stderr, "usage: %s SUITE [--timeout SECONDS] [--list-all] [--keep DIR] [--strict-floor N]\n",
+        std::fprintf(stderr, "usage: %s SUITE [--timeout SECONDS] [--list-all] [--keep DIR] [--strict-floor N] [--canonical-min N]\n",
                      argv[0]);
         return 2;
     }
@@ -764,6 +989,8 @@ int main(int argc, char** argv) {
 
     LIBXML_TEST_VERSION
     xmlSetGenericErrorFunc(nullptr, Quiet);
+    defaultLoader = xmlGetExternalEntityLoader();
+    xmlSetExternalEntityLoader(RefuseExternal);
     InstallHandlers();
 
     std::vector<Test> tests;
@@ -798,10 +1025,16 @@ int main(int argc, char** argv) {
               options.cap);
 
     PrintStrict(results, options.cap, options.strictFloor);
+    PrintList("canonical form: differs only in text of white space alone", results.canonicalBlank, options.cap);
+    PrintList("canonical form: differs", results.canonicalDiffer, options.cap);
+    std::printf("\ncanonical forms matched: %d of %d (at least %d required)\n", results.canonicalSame,
+                results.canonical, options.canonicalMin);
+    const bool canonicalFails = results.canonicalSame < options.canonicalMin;
+    if (canonicalFails) std::printf("FAIL: fewer canonical forms matched than required\n");
 
     const size_t failures = results.rejected.size() + results.copyRejected.size() + results.copyDifferent.size();
     const size_t strictFailures = StrictFailures(results, options.strictFloor);
     std::printf("\nconformance: failed documents: %zu\n", failures);
     std::printf("conformance: strict mode failures: %zu\n", strictFailures);
-    return failures || strictFailures ? 1 : 0;
+    return failures || strictFailures || canonicalFails ? 1 : 0;
 }

@@ -27,8 +27,7 @@ expect "$out" '^total +5 ' "five documents in the table"
 expect "$out" '^well-formed XML 1.0 documents without external entities: 3, Vexa rejects 0$' \
     "three well-formed XML 1.0 documents, all accepted"
 expect "$out" '^XML 1.1 documents \(not judged\): 1,' "one XML 1.1 document, found through nested bases"
-expect "$out" "entity reference became text \(1\)" "the entity reference reported apart"
-expect "$out" '^  plain/entity\.xml: internal subset entity$' "the entity document named"
+expect "$out" '^canonical forms matched: [0-9]+ of [0-9]+ ' "the canonical forms counted"
 expect "$out" '^conformance: failed documents: 0$' "no failure"
 expect "$out" '^strict mode: well-formed XML 1.0 documents without external entities accepted: 3 of 3$' \
     "strict mode accepts the three well-formed documents"
