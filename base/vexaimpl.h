@@ -68,6 +68,15 @@ struct Access {
     static void NoteAttributeOnHeap(const VexaDocument* document) {
         if (document && document->memory) document->memory->attributesOnHeap = true;
     }
+    // Bytes a document's memory has taken from the heap (0 before any parse).
+    static size_t MemoryHeld(const VexaDocument& document) { return document.memory ? document.memory->Held() : 0; }
+    // A document's text encoding setting, DETECT included.
+    static int EncodingSetting(const VexaDocument& document) { return document.textEncoding; }
+    // The text encoding a location tracker counts columns with.
+    static void SetEncoding(VexaParsingData* data, int encoding) { data->encoding = encoding; }
+    // Locations, which Clone leaves out, for copies that keep them.
+    static void CopyLocation(const VexaNode& from, VexaNode* to) { to->location = from.location; }
+    static void CopyLocation(const VexaAttribute& from, VexaAttribute* to) { to->location = from.location; }
 };
 
 // Nesting limit of a parse or stream read that has no document to ask.
