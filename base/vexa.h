@@ -813,6 +813,17 @@ public:
     /// other subtree. Null when there is none.
     VexaElement* Release();
 
+    /// What the reading passed over so far outside the subtrees it gave: the
+    /// nodes a full parse makes there (by VexaNode::NodeType), their
+    /// attributes, and the deepest nesting among them.
+    struct Outside {
+        long nodes[6];
+        long attributes;
+        int depth;
+    };
+    /// The counts of what lay outside the subtrees given so far (see Outside).
+    const Outside& PassedOver() const;
+
     /// Number of elements that enclose the current one (0 for a root).
     int Depth() const;
     /// An enclosing element, with its name, attributes and location but no

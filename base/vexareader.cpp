@@ -237,6 +237,8 @@ struct ReaderState {
           sawRoot(false),
           prologKept(false),
           largest(0),
+          outside(),
+          textCounted(false),
           current(0),
           recStart(0),
           recAt(0) {}
@@ -261,6 +263,8 @@ struct ReaderState {
     bool prologKept;
     std::string prolog;  // the text before the first element, parsed again when memory is recycled
     size_t largest;
+    VexaReader::Outside outside;
+    bool textCounted;                     // the text run being passed over has been counted
     std::vector<VexaElement*> ancestors;  // copies of the enclosing start tags
     VexaElement* current;                 // in doc
     // A subtree being read: its start, where the scan is in it, and the
@@ -283,6 +287,18 @@ struct ReaderState {
             // it holds is in the document as before.
             doc.Clear();
             if (prologKept) ParsePiece(prolog.c_str(), 0, prolog.size(), VexaCursor(0, 0), 0, encoding);
+        }
+    }
+
+    // Counts the nodes of the document after `after` (all when null), at
+    // the top or as an element depth deep, as passed over.
+    void CountPassed(const VexaNode* after, int depth) {
+        for (const VexaNode* n = after ? after->NextSibling() : doc.FirstChild(); n; n = n->NextSibling()) {
+            ++outside.nodes[n->Type()];
+            if (const VexaElement* e = n->ToElement()) {
+                for (const VexaAttribute* a = e->FirstAttribute(); a; a = a->Next()) ++outside.attributes;
+                if (depth + 1 > outside.depth) outside.depth = depth + 1;
+            }
         }
     }
 
@@ -618,11 +634,13 @@ struct ReaderState {
             prolog.assign(win, from, to - from);
             prologKept = true;
             ParsePiece(win.data(), from, to, VexaCursor(0, 0), 0, forced);
+            CountPassed(0, 0);
             encoding = forced != VEXA_ENCODING_DETECT ? forced : doc.TextEncoding();
             return;
         }
         VexaNode* const last = doc.LastChild();
         ParseWindow(from, to, 0);
+        CountPassed(last, 0);
         // Only the prolog stays.
         while (doc.LastChild() && doc.LastChild() != last) doc.RemoveChild(doc.LastChild());
     }
@@ -721,6 +739,7 @@ struct ReaderState {
                 ancestors.push_back(CopyWithLocations(*doc.LastChild()->ToElement()));
             }
         }
+        if (!failed) CountPassed(last, depth);
         while (doc.LastChild() && doc.LastChild() != last) doc.RemoveChild(doc.LastChild());
         pos = keep = end;
         return !failed;
@@ -744,9 +763,18 @@ struct ReaderState {
             }
             if (win[pos] != '<') {
                 const void* lt = std::memchr(win.data() + pos, '<', win.size() - pos);
-                pos = lt ? static_cast<size_t>(static_cast<const char*>(lt) - win.data()) : win.size();
+                const size_t end = lt ? static_cast<size_t>(static_cast<const char*>(lt) - win.data()) : win.size();
+                // A run with more than white space makes a text node.
+                for (size_t q = pos; q < end && !textCounted; ++q) {
+                    if (!IsSpaceByte(win[q])) {
+                        textCounted = true;
+                        ++outside.nodes[VexaNode::TEXT];
+                    }
+                }
+                pos = end;
                 continue;
             }
+            textCounted = false;
             if (win.size() - pos < 2 && !ended) {
                 More();
                 continue;
@@ -783,6 +811,7 @@ struct ReaderState {
                     continue;
                 }
                 if (scan == kBad) return EndInside();
+                ++outside.nodes[kind];
                 pos = end;
                 continue;
             }
@@ -830,6 +859,8 @@ struct ReaderState {
         maxDepth = doc.MaxDepth();
         failed = sawRoot = prologKept = false;
         largest = 0;
+        outside = VexaReader::Outside();
+        textCounted = false;
         ended = false;
         opened = true;
         // Enough to see a byte order mark.
@@ -902,6 +933,8 @@ VexaElement* VexaReader::Release() {
     state->DropCurrent();
     return copy;
 }
+
+const VexaReader::Outside& VexaReader::PassedOver() const { return state->outside; }
 
 int VexaReader::Depth() const { return static_cast<int>(state->ancestors.size()); }
 

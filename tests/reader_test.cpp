@@ -61,6 +61,31 @@ std::vector<const VexaElement*> Wanted(const VexaDocument& doc, const char* name
     return out;
 }
 
+// Nodes by kind, attributes and the deepest nesting, below top (which
+// depthAbove elements enclose), top itself included unless it is a document.
+void Count(const VexaNode& top, int depthAbove, std::vector<long>* counts) {
+    counts->resize(8);
+    const VexaNode* n = top.ToDocument() ? top.FirstChild() : &top;
+    int depth = depthAbove;
+    while (n) {
+        ++(*counts)[static_cast<size_t>(n->Type())];
+        if (const VexaElement* e = n->ToElement()) {
+            for (const VexaAttribute* a = e->FirstAttribute(); a; a = a->Next()) ++(*counts)[6];
+            (*counts)[7] = std::max((*counts)[7], static_cast<long>(depth + 1));
+        }
+        if (n->FirstChild()) {
+            n = n->FirstChild();
+            ++depth;
+            continue;
+        }
+        while (n != &top && n->Parent() != &top && !n->NextSibling()) {
+            n = n->Parent();
+            --depth;
+        }
+        n = n == &top ? nullptr : n->NextSibling();
+    }
+}
+
 struct Read {
     size_t given = 0;
     int code = 0, row = 0, col = 0;
@@ -85,8 +110,10 @@ Read Differ(const std::string& path, const char* name, bool stream, const std::s
         reader.Open(path.c_str());
     }
     Read r;
+    std::vector<long> counted;
     while (VexaElement* e = reader.Next(name)) {
         if (unconverted) continue;
+        Count(*e, reader.Depth(), &counted);
         if (r.given >= wanted.size()) {
             ADD_FAILURE() << label << ": more subtrees than the full parse has";
             break;
@@ -111,6 +138,15 @@ Read Differ(const std::string& path, const char* name, bool stream, const std::s
         EXPECT_LE(r.given, wanted.size()) << label;
     } else {
         EXPECT_EQ(r.given, wanted.size()) << label;
+        // With what the reader passed over, the subtrees make up the file.
+        const VexaReader::Outside& outside = reader.PassedOver();
+        counted.resize(8);
+        for (size_t k = 0; k < 6; ++k) counted[k] += outside.nodes[k];
+        counted[6] += outside.attributes;
+        counted[7] = std::max(counted[7], static_cast<long>(outside.depth));
+        std::vector<long> all;
+        Count(full, 0, &all);
+        EXPECT_EQ(counted, all) << label;
     }
     return r;
 }
