@@ -74,6 +74,9 @@ struct Access {
     static int EncodingSetting(const VexaDocument& document) { return document.textEncoding; }
     // The text encoding a location tracker counts columns with.
     static void SetEncoding(VexaParsingData* data, int encoding) { data->encoding = encoding; }
+    // How far a tracker has counted: past the second half of a line break
+    // when the first one ends where it was asked to stop.
+    static const char* Counted(const VexaParsingData& data) { return data.stamp; }
     // Locations, which Clone leaves out, for copies that keep them.
     static void CopyLocation(const VexaNode& from, VexaNode* to) { to->location = from.location; }
     static void CopyLocation(const VexaAttribute& from, VexaAttribute* to) { to->location = from.location; }

@@ -333,7 +333,7 @@ struct ReaderState {
         Access::SetEncoding(&tracker, encoding);
         tracker.Stamp(win.data() + p);
         track = tracker.Cursor();
-        trackOff = p;
+        trackOff = static_cast<size_t>(Access::Counted(tracker) - win.data());
         return track;
     }
 
@@ -437,6 +437,37 @@ struct ReaderState {
         return kNone;
     }
 
+    char At(size_t i) const { return i < win.size() ? win[i] : 0; }
+
+    // The first stop from q that ends a text or a quoted value as the parse
+    // reads it, or kNone with *resume where to go on once more is read. By
+    // the classic single-byte rules a short hexadecimal reference takes the
+    // two bytes after "&#x" whatever they are, a delimiter too.
+    size_t Delimiter(size_t q, char stop, size_t* resume) const {
+        const char* const s = win.data();
+        const size_t n = win.size();
+        *resume = n;
+        if (encoding != VEXA_ENCODING_LEGACY) {
+            const void* hit = q < n ? std::memchr(s + q, stop, n - q) : 0;
+            return hit ? static_cast<size_t>(static_cast<const char*>(hit) - s) : kNone;
+        }
+        while (q < n) {
+            const void* hit = std::memchr(s + q, stop, n - q);
+            const size_t at = hit ? static_cast<size_t>(static_cast<const char*>(hit) - s) : n;
+            const void* amp = std::memchr(s + q, '&', at - q);
+            if (!amp) return hit ? at : kNone;
+            const size_t a = static_cast<size_t>(static_cast<const char*>(amp) - s);
+            if (a + 6 > n && !ended) {
+                *resume = a;
+                return kNone;
+            }
+            const bool shortHex = At(a + 1) == '#' && At(a + 2) == 'x' && At(a + 3) && At(a + 4) &&
+                                  (At(a + 4) == ';' || At(a + 5) == ';');
+            q = !shortHex ? a + 1 : At(a + 4) == ';' ? a + 5 : a + 6;
+        }
+        return kNone;
+    }
+
     // A start tag at p: kOpen or kEmpty with *end after it, or kBad where
     // the parser will find fault (or the input ended).
     Scan StartTag(size_t p, size_t* end) const {
@@ -465,9 +496,10 @@ struct ReaderState {
             q = SkipSpace(q + 1);
             if (q >= win.size()) return Short();
             if (win[q] == '"' || win[q] == '\'') {
-                const void* close = std::memchr(win.data() + q + 1, win[q], win.size() - q - 1);
-                if (!close) return Short();
-                q = static_cast<size_t>(static_cast<const char*>(close) - win.data()) + 1;
+                size_t resume = 0;
+                const size_t close = Delimiter(q + 1, win[q], &resume);
+                if (close == kNone) return Short();
+                q = close + 1;
             } else {
                 while (q < win.size() && !IsSpaceByte(win[q]) && win[q] != '/' && win[q] != '>') ++q;
                 if (q >= win.size()) return Short();
@@ -663,12 +695,11 @@ struct ReaderState {
             } else if (q >= win.size()) {
                 scan = Short();
             } else if (win[q] != '<') {
-                const void* lt = std::memchr(win.data() + q, '<', win.size() - q);
-                if (lt) {
-                    end = static_cast<size_t>(static_cast<const char*>(lt) - win.data());
-                } else {
-                    end = win.size();
-                    scan = ended ? kBad : kEnd;
+                size_t resume = 0;
+                end = Delimiter(q, '<', &resume);
+                if (end == kNone) {
+                    end = resume;
+                    scan = ended ? kBad : end == q ? kMore : kEnd;
                 }
             } else if (q + 1 >= win.size()) {
                 scan = Short();
@@ -762,8 +793,13 @@ struct ReaderState {
                 return EndInside();
             }
             if (win[pos] != '<') {
-                const void* lt = std::memchr(win.data() + pos, '<', win.size() - pos);
-                const size_t end = lt ? static_cast<size_t>(static_cast<const char*>(lt) - win.data()) : win.size();
+                size_t resume = 0;
+                size_t end = Delimiter(pos, '<', &resume);
+                if (end == kNone) end = resume;
+                if (end == pos) {
+                    More();
+                    continue;
+                }
                 // A run with more than white space makes a text node.
                 for (size_t q = pos; q < end && !textCounted; ++q) {
                     if (!IsSpaceByte(win[q])) {

@@ -239,6 +239,9 @@ TEST(Reader, CasesMatchTheFullParse) {
         {"several roots", "<r><i/></r><r><i/><i/></r>", "i", 3, 0, 0, 0},
         {"a zero byte drops the rest of its line", std::string("<r><i/>\0<i/>\n<i/></r>", 21), "i", 2, 0, 0, 0},
         {"end tags in any letter case", "<r><I>1</i ><i/></R>", nullptr, 2, 0, 0, 0},
+        {"a classic reference takes the '<' after it", "<r><i>&#x<;</i>&#xa<;<i a='&#x';'/></r>", "i", 2, 0, 0, 0},
+        {"a line feed and a carriage return are one break", "<r>\n\r<i a='\xFF\n b", nullptr, 0, VEXA_ERROR_ELEMENT, 1,
+         3},
         {"tabs before a record", "<r>\n\t \t<i/>\r\n\t\t<i>\t</i></r>", "i", 2, 0, 0, 0},
     };
     for (const Case& c : cases) {
