@@ -76,6 +76,12 @@ VexaElement* CopyWithLocations(const VexaElement& from) {
     }
 }
 
+// An enclosing start tag; the wrapper keeps the vector of them out of the
+// exported symbols.
+struct Tag {
+    VexaElement* element;
+};
+
 }  // namespace
 
 // ------------------------------------------------------------ input
@@ -265,7 +271,7 @@ struct ReaderState {
     size_t largest;
     VexaReader::Outside outside;
     bool textCounted;                     // the text run being passed over has been counted
-    std::vector<VexaElement*> ancestors;  // copies of the enclosing start tags
+    std::vector<Tag> ancestors;  // copies of the enclosing start tags
     VexaElement* current;                 // in doc
     // A subtree being read: its start, where the scan is in it, and the
     // names it has open (offset from the start, length).
@@ -274,7 +280,7 @@ struct ReaderState {
     std::vector<std::pair<size_t, size_t> > names;
 
     void Forget() {
-        for (VexaElement* e : ancestors) delete e;
+        for (const Tag& tag : ancestors) delete tag.element;
         ancestors.clear();
     }
 
@@ -767,7 +773,7 @@ struct ReaderState {
             tag += "/>";
             ParsePiece(tag.c_str(), 0, tag.size(), Locate(pos), depth, encoding);
             if (!failed && doc.LastChild() && doc.LastChild() != last && doc.LastChild()->ToElement()) {
-                ancestors.push_back(CopyWithLocations(*doc.LastChild()->ToElement()));
+                ancestors.push_back(Tag{CopyWithLocations(*doc.LastChild()->ToElement())});
             }
         }
         if (!failed) CountPassed(last, depth);
@@ -816,7 +822,7 @@ struct ReaderState {
                 continue;
             }
             if (pos + 1 < win.size() && win[pos + 1] == '/') {
-                const VexaElement* open = ancestors.back();
+                const VexaElement* open = ancestors.back().element;
                 const size_t n = std::strlen(open->Value());
                 // Compared with the kept name through a copy placed in the window's terms.
                 size_t end = 0;
@@ -829,7 +835,7 @@ struct ReaderState {
                     Fail(VEXA_ERROR_END_TAG, pos);
                     return 0;
                 }
-                delete ancestors.back();
+                delete ancestors.back().element;
                 ancestors.pop_back();
                 pos = end;
                 continue;
@@ -976,7 +982,7 @@ int VexaReader::Depth() const { return static_cast<int>(state->ancestors.size())
 
 const VexaElement* VexaReader::Ancestor(int level) const {
     if (level < 0 || level >= static_cast<int>(state->ancestors.size())) return 0;
-    return state->ancestors[static_cast<size_t>(level)];
+    return state->ancestors[static_cast<size_t>(level)].element;
 }
 
 bool VexaReader::Error() const { return state->doc.Error(); }
