@@ -824,6 +824,11 @@ public:
     /// The counts of what lay outside the subtrees given so far (see Outside).
     const Outside& PassedOver() const;
 
+    /// Hands the current element over without a copy: a new document that
+    /// the caller owns and deletes, holding the nodes before the first
+    /// element and, last, the current element. Null when there is none.
+    VexaDocument* ReleaseDocument();
+
     /// Number of elements that enclose the current one (0 for a root).
     int Depth() const;
     /// An enclosing element, with its name, attributes and location but no

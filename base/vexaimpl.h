@@ -77,6 +77,29 @@ struct Access {
     // How far a tracker has counted: past the second half of a line break
     // when the first one ends where it was asked to stop.
     static const char* Counted(const VexaParsingData& data) { return data.stamp; }
+    // Moves every child of from, and the memory they live in, to to, which
+    // has neither; attributes are told their new document. No node is copied.
+    static void MoveContent(VexaDocument* from, VexaDocument* to) {
+        to->memory = from->memory;
+        from->memory = 0;
+        to->firstChild = from->firstChild;
+        to->lastChild = from->lastChild;
+        from->firstChild = from->lastChild = 0;
+        VexaNode* n = to->firstChild;
+        while (n) {
+            if (n->parent == from) n->parent = to;
+            if (n->type == VexaNode::ELEMENT) {
+                for (VexaAttribute* a = static_cast<VexaElement*>(n)->FirstAttribute(); a; a = a->next)
+                    a->document = to;
+            }
+            if (n->firstChild) {
+                n = n->firstChild;
+                continue;
+            }
+            while (n && !n->next) n = n->parent == to ? 0 : n->parent;
+            if (n) n = n->next;
+        }
+    }
     // Locations, which Clone leaves out, for copies that keep them.
     static void CopyLocation(const VexaNode& from, VexaNode* to) { to->location = from.location; }
     static void CopyLocation(const VexaAttribute& from, VexaAttribute* to) { to->location = from.location; }

@@ -270,9 +270,9 @@ struct ReaderState {
     std::string prolog;  // the text before the first element, parsed again when memory is recycled
     size_t largest;
     VexaReader::Outside outside;
-    bool textCounted;                     // the text run being passed over has been counted
+    bool textCounted;            // the text run being passed over has been counted
     std::vector<Tag> ancestors;  // copies of the enclosing start tags
-    VexaElement* current;                 // in doc
+    VexaElement* current;        // in doc
     // A subtree being read: its start, where the scan is in it, and the
     // names it has open (offset from the start, length).
     size_t recStart;
@@ -968,6 +968,20 @@ void VexaReader::Close() {
 VexaElement* VexaReader::Next(const char* name) { return state->Next(name); }
 
 VexaElement* VexaReader::Current() const { return state->current; }
+
+VexaDocument* VexaReader::ReleaseDocument() {
+    impl::ReaderState* const s = state;
+    if (!s->current) return 0;
+    VexaDocument* const holder = new VexaDocument();
+    holder->SetTabSize(s->doc.TabSize());
+    holder->SetMaxDepth(s->doc.MaxDepth());
+    holder->SetTextEncoding(s->encoding);
+    impl::Access::MoveContent(&s->doc, holder);
+    s->current = 0;
+    // The reader's document starts again from its prolog.
+    if (s->prologKept) s->ParsePiece(s->prolog.c_str(), 0, s->prolog.size(), VexaCursor(0, 0), 0, s->encoding);
+    return holder;
+}
 
 VexaElement* VexaReader::Release() {
     if (!state->current) return 0;

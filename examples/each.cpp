@@ -1,6 +1,6 @@
 // Reads a large file one record at a time and spreads the work on the
 // records over a small pool of threads. Memory stays bounded: the reader
-// holds one record, and the queue a few dozen.
+// holds one record, and the queue a few hundred.
 //
 //   vexa_example_each FILE NAME [THREADS]   (THREADS 0: all in this thread)
 #include <vexa.h>
@@ -46,25 +46,29 @@ struct Tally {
     }
 };
 
-// Records handed from the reading thread to the workers; a full queue makes
-// the reader wait, so that memory stays bounded.
+// Records go from the reading thread to the workers in batches, which
+// keeps the locking rare; a full queue makes the reader wait, so that
+// memory stays bounded.
+using Batch = std::vector<std::unique_ptr<VexaDocument>>;
+const size_t kBatch = 64;
+
 class Queue {
 public:
-    void Push(std::unique_ptr<VexaElement> record) {
+    void Push(Batch batch) {
         std::unique_lock<std::mutex> lock(mutex);
         roomy.wait(lock, [this] { return items.size() < kCapacity; });
-        items.push_back(std::move(record));
+        items.push_back(std::move(batch));
         filled.notify_one();
     }
-    // Null once the queue is closed and empty.
-    std::unique_ptr<VexaElement> Pop() {
+    // An empty batch once the queue is closed and empty.
+    Batch Pop() {
         std::unique_lock<std::mutex> lock(mutex);
         filled.wait(lock, [this] { return !items.empty() || closed; });
-        if (items.empty()) return nullptr;
-        std::unique_ptr<VexaElement> record = std::move(items.front());
+        if (items.empty()) return Batch();
+        Batch batch = std::move(items.front());
         items.pop_front();
         roomy.notify_one();
-        return record;
+        return batch;
     }
     void Close() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -73,10 +77,10 @@ public:
     }
 
 private:
-    static const size_t kCapacity = 64;
+    static const size_t kCapacity = 8;
     std::mutex mutex;
     std::condition_variable roomy, filled;
-    std::deque<std::unique_ptr<VexaElement>> items;
+    std::deque<Batch> items;
     bool closed = false;
 };
 
@@ -100,17 +104,26 @@ int main(int argc, char** argv) {
     std::vector<std::thread> pool;
     for (int i = 0; i < threads; ++i) {
         pool.emplace_back([&queue, &tallies, i] {
-            while (std::unique_ptr<VexaElement> record = queue.Pop()) tallies[i].Add(*record);
+            for (Batch batch = queue.Pop(); !batch.empty(); batch = queue.Pop()) {
+                for (const auto& record : batch) tallies[i].Add(*record->LastChild()->ToElement());
+            }
         });
     }
+    Batch batch;
     while (reader.Next(argv[2])) {
         if (threads > 0) {
-            // Released records belong to no document: any thread may use one.
-            queue.Push(std::unique_ptr<VexaElement>(reader.Release()));
+            // A released record is in a document of its own, taken over
+            // without a copy: any thread may use it.
+            batch.emplace_back(reader.ReleaseDocument());
+            if (batch.size() == kBatch) {
+                queue.Push(std::move(batch));
+                batch.clear();  // a moved-from vector is valid but unspecified
+            }
         } else {
             tallies[0].Add(*reader.Current());
         }
     }
+    if (!batch.empty()) queue.Push(std::move(batch));
     queue.Close();
     for (std::thread& t : pool) t.join();
 

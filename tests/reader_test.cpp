@@ -295,6 +295,26 @@ TEST(Reader, ReleasedSubtreesOutliveTheReader) {
     EXPECT_EQ(kept[0]->GetDocument(), nullptr);
     EXPECT_EQ(Outline(*kept[1]), "0 1 1:26 'i' n='2'@1:29\n1 4 1:35 'two'\n");
     EXPECT_STREQ(kept[0]->FirstChildElement()->Value(), "j");
+
+    // Taken over without a copy: a document of its own with the prolog.
+    std::istringstream again("<?xml version='1.0'?><r><i a='1'>x</i><i a='2'/></r>");
+    std::vector<std::unique_ptr<VexaDocument>> docs;
+    {
+        VexaReader reader;
+        ASSERT_TRUE(reader.Open(again));
+        while (reader.Next("i")) {
+            docs.emplace_back(reader.ReleaseDocument());
+            EXPECT_EQ(reader.ReleaseDocument(), nullptr);
+            EXPECT_TRUE(reader.Settings().FirstChild()->ToDeclaration());  // the reader's prolog again
+        }
+        EXPECT_FALSE(reader.Error());
+    }
+    ASSERT_EQ(docs.size(), 2u);
+    VexaElement* i = docs[1]->LastChild()->ToElement();
+    EXPECT_EQ(Outline(*docs[1]), "0 0 -1:-1 ''\n1 5 0:0 '' 1.0||\n1 1 0:38 'i' a='2'@0:41\n");
+    EXPECT_EQ(i->GetDocument(), docs[1].get());
+    i->SetAttribute("a", std::string(100, 'z').c_str());  // a value on the heap, freed with the document
+    i->FirstAttribute()->SetValue("long enough to live on the heap, not in the document's memory");
 }
 
 TEST(Reader, SettingsOfTheDocumentApply) {
