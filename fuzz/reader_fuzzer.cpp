@@ -105,6 +105,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         ++given;
         if (given % 3 == 0) delete reader.Release();
+        if (given % 3 == 1) {
+            VexaDocument* taken = reader.ReleaseDocument();
+            CheckTree(taken);
+            delete taken;
+        }
     }
     if (!compare) return 0;
     VEXA_FUZZ_CHECK(reader.ErrorCode() == full.ErrorCode());
