@@ -1880,7 +1880,8 @@ VexaDocument::VexaDocument()
       whiteSpace(VEXA_WHITESPACE_DEFAULT),
       doctypeProcessing(true),
       maxEntityExpansion(0),
-      dtd(0) {}
+      dtd(0),
+      piece(impl::kPieceNone) {}
 
 VexaDocument::VexaDocument(const char* name)
     : VexaNode(DOCUMENT),
@@ -1897,7 +1898,8 @@ VexaDocument::VexaDocument(const char* name)
       whiteSpace(VEXA_WHITESPACE_DEFAULT),
       doctypeProcessing(true),
       maxEntityExpansion(0),
-      dtd(0) {
+      dtd(0),
+      piece(impl::kPieceNone) {
     SetValue(name);
 }
 

@@ -44,6 +44,7 @@ class VexaAttribute;
 class VexaText;
 class VexaDeclaration;
 class VexaParsingData;
+class VexaReader;
 
 /// Error codes recorded on a document; ErrorText() gives the message of each.
 enum {
@@ -105,6 +106,10 @@ enum {
     VEXA_ERROR_SYNTAX,
     /// Markup or an element still open at the end of the text.
     VEXA_ERROR_UNCLOSED,
+    /// A reference to an unparsed (NDATA) entity in content or a value.
+    VEXA_ERROR_UNPARSED_ENTITY,
+    /// A reference to an external entity in an attribute value.
+    VEXA_ERROR_EXTERNAL_ENTITY,
     VEXA_ERROR_STRING_COUNT
 };
 
@@ -161,8 +166,9 @@ struct VexaPrintOptions {
 
 namespace impl {
 
-struct Access;  // the library's own way in to what nodes hold
-struct Dtd;     // what a document's internal subset declares
+struct Access;       // the library's own way in to what nodes hold
+struct Dtd;          // what a document's internal subset declares
+struct ReaderState;  // what a VexaReader keeps between calls
 
 /// The text a node or attribute holds, zero-terminated (not for direct use:
 /// the classes' own accessors give it). It lives on the heap or, for what a
@@ -847,6 +853,7 @@ public:
 /// Location tracking for one parse: turns buffer positions into rows and
 /// columns, walking forward only.
 class VEXA_API VexaParsingData {
+    friend struct impl::Access;
     friend class VexaElement;
     friend class VexaDocument;
     friend class VexaText;
@@ -1014,10 +1021,11 @@ private:
     // form, before its parse; false, with the
     // error recorded, when it is not well-formed.
     bool CheckStrict(const char* p, int form, VexaParsingData* tracker);
-    int whiteSpace;      // a VEXA_WHITESPACE_ value
+    int whiteSpace;  // a VEXA_WHITESPACE_ value
     bool doctypeProcessing;
     size_t maxEntityExpansion;
     impl::Dtd* dtd;  // what the last parse's internal subset declared; null before
+    int piece;       // an impl::PieceKind: what the next parse reads (set by a subtree reader)
 };
 
 /// A null-safe wrapper of a node pointer for chained navigation: a step that
@@ -1053,6 +1061,85 @@ public:
 
 private:
     VexaNode* node;
+};
+
+/// Reads a document one subtree at a time, for files larger than memory:
+/// memory stays bounded by the largest subtree read plus a fixed buffer.
+/// Each subtree is what a full parse of the file would make of that element,
+/// with rows and columns counted over the whole file. Not copyable.
+class VEXA_API VexaReader {
+public:
+    /// A reader with nothing open.
+    VexaReader();
+    /// Closes what is open; the elements it gave and kept go with it.
+    ~VexaReader();
+
+    /// The document whose settings the reading applies (tab size, depth
+    /// limit, text encoding and the rest); set them before Open(). After
+    /// Open() it holds the nodes before the first element (declaration,
+    /// DOCTYPE, comments) and, while one is given, the current subtree.
+    VexaDocument& Settings();
+    /// As above, read only.
+    const VexaDocument& Settings() const;
+
+    /// Opens the file at path and reads up to its first element. False when
+    /// the file cannot be opened or what comes before that element is bad.
+    bool Open(const char* path);
+    /// As above, reading from in, which must outlive the reading.
+    bool Open(std::istream& in);
+    /// Closes the input and forgets the current element and its ancestors.
+    void Close();
+
+    /// The next element named name (any, when null: each child of the root
+    /// in turn) that does not lie inside one given before, read whole. It
+    /// belongs to the reader and lives until the next call of Next(),
+    /// Release(), Open() or Close(). Null at the end or on an error.
+    VexaElement* Next(const char* name = 0);
+    /// The element Next() gave last and not yet released, or null.
+    VexaElement* Current() const;
+    /// Hands the current element over: a copy with its locations that the
+    /// caller owns and deletes, independent of the reader and of every
+    /// other subtree. Null when there is none.
+    VexaElement* Release();
+
+    /// What the reading passed over so far outside the subtrees it gave: the
+    /// nodes a full parse makes there (by VexaNode::NodeType), their
+    /// attributes, and the deepest nesting among them.
+    struct Outside {
+        long nodes[6];
+        long attributes;
+        int depth;
+    };
+    /// The counts of what lay outside the subtrees given so far (see Outside).
+    const Outside& PassedOver() const;
+
+    /// Hands the current element over without a copy: a new document that
+    /// the caller owns and deletes, holding the nodes before the first
+    /// element and, last, the current element. Null when there is none.
+    VexaDocument* ReleaseDocument();
+
+    /// Number of elements that enclose the current one (0 for a root).
+    int Depth() const;
+    /// An enclosing element, with its name, attributes and location but no
+    /// children: level 0 is the root, Depth() - 1 the parent. Null when
+    /// level is out of range. It lives as long as the current element.
+    const VexaElement* Ancestor(int level) const;
+
+    /// True when an error is recorded.
+    bool Error() const;
+    /// The recorded error code, VEXA_ERROR_NONE when there is none.
+    int ErrorCode() const;
+    /// The recorded error's message; "" when there is none.
+    const char* ErrorText() const;
+    /// Zero-based row of the error in the whole file; -1 without location.
+    int ErrorRow() const;
+    /// Zero-based column of the error; -1 without location.
+    int ErrorCol() const;
+
+private:
+    VexaReader(const VexaReader&);
+    VexaReader& operator=(const VexaReader&);
+    impl::ReaderState* state;
 };
 
 /// Reads one document's (or node's) worth of markup from in and parses it.

@@ -345,6 +345,7 @@ bool SubsetReader::Read(const char* p, const char* end) {
         const char* const at = sources.empty() ? p : reference;
         if (sources.empty() && *p == ']') return true;
         if (*p == '%') {
+            dtd->unreadDeclarations = true;  // as far as undeclared names go
             const char* const nameEnd = NameEnd(p + 1, end);
             if (nameEnd == p + 1 || nameEnd >= end || *nameEnd != ';') {
                 if (DtdProblem(doc, kProblemDeclaration, at, data)) return false;
@@ -625,9 +626,34 @@ Status SubsetReader::Attlist(const char** at, const char* end, const char* posit
 
 }  // namespace
 
-bool DtdProblem(VexaDocument*, int, const char*, VexaParsingData*) {
-    // The lenient mode passes over every one of them, as each kind says.
-    return false;
+bool DtdProblem(VexaDocument* doc, int kind, const char* position, VexaParsingData* data) {
+    // The lenient mode passes over every one of them, as each kind says;
+    // strict mode fails on those that make a document not well-formed.
+    if (!doc || !doc->Strict()) return false;
+    int code = VEXA_ERROR_NONE;
+    switch (kind) {
+        case kProblemDeclaration:
+        case kProblemParameterInside:
+            code = VEXA_ERROR_DOCTYPE;
+            break;
+        case kProblemUndeclared: {
+            // Declarations not read might name it, unless the document is standalone.
+            const Dtd* const dtd = Access::DtdOf(*data);
+            if (dtd && dtd->unreadDeclarations && !dtd->standalone) return false;
+            code = VEXA_ERROR_UNDEFINED_ENTITY;
+            break;
+        }
+        case kProblemUnparsed:
+            code = VEXA_ERROR_UNPARSED_ENTITY;
+            break;
+        case kProblemExternalInValue:
+            code = VEXA_ERROR_EXTERNAL_ENTITY;
+            break;
+        default:
+            return false;
+    }
+    Fail(doc, code, position, data);
+    return true;
 }
 
 void Dtd::Reset(size_t newLimit) {
@@ -642,6 +668,8 @@ void Dtd::Reset(size_t newLimit) {
     limit = newLimit;
     frames.clear();
     keptInValue = false;
+    unreadDeclarations = false;
+    standalone = false;
 }
 
 bool ReadDoctype(VexaDocument* doc, const char* start, const char* end, VexaParsingData* data) {
@@ -655,7 +683,15 @@ bool ReadDoctype(VexaDocument* doc, const char* start, const char* end, VexaPars
     const char* const afterName = p;
     const char* text = 0;
     size_t n = 0;
+    bool standalone = false;
+    for (const VexaNode* node = doc->FirstChild(); node; node = node->NextSibling()) {
+        if (const VexaDeclaration* declaration = node->ToDeclaration()) {
+            standalone = std::strcmp(declaration->Standalone(), "yes") == 0;
+        }
+    }
+    dtd->standalone = standalone;
     if (Space(&p, end) && (Keyword(&p, end, "SYSTEM") || Keyword(&p, end, "PUBLIC"))) {
+        dtd->unreadDeclarations = true;  // the external subset, never read
         const bool pub = p[-1] == 'C';
         if (!Space(&p, end) || !Literal(&p, end, &text, &n)) return true;
         if (pub && (!Space(&p, end) || !Literal(&p, end, &text, &n))) return true;
@@ -664,12 +700,6 @@ bool ReadDoctype(VexaDocument* doc, const char* start, const char* end, VexaPars
     }
     p = SkipSpace(p, end);
     if (p >= end || *p != '[') return true;
-    bool standalone = false;
-    for (const VexaNode* node = doc->FirstChild(); node; node = node->NextSibling()) {
-        if (const VexaDeclaration* declaration = node->ToDeclaration()) {
-            standalone = std::strcmp(declaration->Standalone(), "yes") == 0;
-        }
-    }
     SubsetReader reader(doc, dtd, data, standalone);
     return reader.Read(p + 1, end);
 }
@@ -690,6 +720,7 @@ Reference LookUp(Dtd* dtd, const char* p, bool inValue, VexaParsingData* data) {
     if (found == dtd->general.end() || found->second.external || found->second.unparsed) {
         const int kind = found == dtd->general.end() ? kProblemUndeclared
                          : found->second.unparsed    ? kProblemUnparsed
+                         : inValue                   ? kProblemExternalInValue
                                                      : kProblemExternal;
         result.kind = DtdProblem(doc, kind, p, data) ? kReferenceFailed : kReferenceKeep;
         return result;

@@ -22,6 +22,7 @@ enum DtdProblemKind {
     kProblemDeclaration,      // a declaration that does not parse: skipped, kept in the DOCTYPE as written
     kProblemUndeclared,       // a reference to a name nothing declares: kept as written
     kProblemExternal,         // a reference to an external entity, never read: kept as written
+    kProblemExternalInValue,  // the same in an attribute value, which XML forbids
     kProblemUnparsed,         // a reference to an unparsed (NDATA) entity: kept as written
     kProblemParameterInside,  // a parameter-entity reference inside a declaration: the declaration is skipped
     kProblemParameterUnread,  // a parameter entity that is not read: later declarations are not processed
@@ -110,8 +111,21 @@ struct Dtd {
     int savedTabSize = 0;
     std::vector<EntityFrame> frames;
     bool keptInValue = false;  // the value just read kept a reference as written
+    // What the DOCTYPE says of declarations not read here: an external
+    // subset or a parameter-entity reference may declare more, unless the
+    // document is standalone.
+    bool unreadDeclarations = false;
+    bool standalone = false;
 
     void Reset(size_t limit);
+    // A later piece of the same file begins: its counts start again, the
+    // declarations stay.
+    void StartPiece(size_t newLimit) {
+        produced = 0;
+        pass = 0;
+        limit = newLimit;
+        frames.clear();
+    }
 };
 
 const int kMaxEntityNesting = 64;

@@ -43,6 +43,8 @@ const char* const VexaBase::errorString[VEXA_ERROR_STRING_COUNT] = {
     "Attribute value not quoted.",
     "Not well-formed (invalid token).",
     "Unclosed markup at the end of the text.",
+    "Reference to an unparsed entity.",
+    "Reference to an external entity in an attribute value.",
 };
 
 }  // namespace ORMELA

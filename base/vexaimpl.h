@@ -67,6 +67,7 @@ struct Access {
     static VexaDocument* Document(const VexaAttribute& attribute) { return attribute.document; }
     // Records that a pooled attribute of the document's came to hold heap
     // memory; null for an attribute in no document.
+    static void SetPiece(VexaDocument& document, int piece) { document.piece = piece; }
     static void NoteAttributeOnHeap(const VexaDocument* document) {
         if (document && document->memory) document->memory->attributesOnHeap = true;
     }
@@ -93,6 +94,41 @@ struct Access {
     static VexaNode* CreateNode(int kind, VexaMemory* memory) { return VexaNode::Create(kind, memory); }
     static Chars& MutableValue(VexaNode& node) { return node.value; }
     static VexaCursor& Location(VexaNode& node) { return node.location; }
+    // Bytes a document's memory has taken from the heap (0 before any parse).
+    static size_t MemoryHeld(const VexaDocument& document) { return document.memory ? document.memory->Held() : 0; }
+    // A document's text encoding setting, DETECT included.
+    static int EncodingSetting(const VexaDocument& document) { return document.textEncoding; }
+    // The text encoding a location tracker counts columns with.
+    static void SetEncoding(VexaParsingData* data, int encoding) { data->encoding = encoding; }
+    // How far a tracker has counted: past the second half of a line break
+    // when the first one ends where it was asked to stop.
+    static const char* Counted(const VexaParsingData& data) { return data.stamp; }
+    // Moves every child of from, and the memory they live in, to to, which
+    // has neither; attributes are told their new document. No node is copied.
+    static void MoveContent(VexaDocument* from, VexaDocument* to) {
+        to->memory = from->memory;
+        from->memory = 0;
+        to->firstChild = from->firstChild;
+        to->lastChild = from->lastChild;
+        from->firstChild = from->lastChild = 0;
+        VexaNode* n = to->firstChild;
+        while (n) {
+            if (n->parent == from) n->parent = to;
+            if (n->type == VexaNode::ELEMENT) {
+                for (VexaAttribute* a = static_cast<VexaElement*>(n)->FirstAttribute(); a; a = a->next)
+                    a->document = to;
+            }
+            if (n->firstChild) {
+                n = n->firstChild;
+                continue;
+            }
+            while (n && !n->next) n = n->parent == to ? 0 : n->parent;
+            if (n) n = n->next;
+        }
+    }
+    // Locations, which Clone leaves out, for copies that keep them.
+    static void CopyLocation(const VexaNode& from, VexaNode* to) { to->location = from.location; }
+    static void CopyLocation(const VexaAttribute& from, VexaAttribute* to) { to->location = from.location; }
 };
 
 // The process-wide white-space default; only SetCondenseWhiteSpace writes it.
@@ -127,6 +163,12 @@ inline char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>
 
 // How a document's file was laid out, so that SaveFile can write it again.
 enum FileForm { kFormPlain = 0, kFormUtf8Bom, kFormUtf16LE, kFormUtf16BE };
+
+// What a document's parse reads: a whole document, or one piece of a file
+// that a subtree reader parses in turn. The first piece (the prolog) starts
+// the declarations afresh; a later one reads with those the prolog made.
+// Neither needs a root element of its own.
+enum PieceKind { kPieceNone = 0, kPieceFirst, kPieceLater };
 // Set beside a form by LoadFile for the parse it runs next.
 const int kFormLoading = 0x100;
 

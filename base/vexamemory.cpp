@@ -13,6 +13,7 @@ void VexaMemory::Grow(size_t size) {
     const size_t header = Round(sizeof(Block));
     if (bytes < header + size) bytes = header + size;
     Block* block = static_cast<Block*>(::operator new(bytes));
+    held += bytes;
     block->next = blocks;
     blocks = block;
     cursor = reinterpret_cast<char*>(block) + header;
@@ -27,6 +28,7 @@ void VexaMemory::Release() {
     }
     cursor = end = 0;
     nextBlock = kFirstBlock;
+    held = 0;
     attributesOnHeap = false;
     for (Free*& list : lists) list = 0;
 }

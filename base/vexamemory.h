@@ -15,7 +15,7 @@ namespace ORMELA {
 // uses it, so it needs no lock.
 class VexaMemory {
 public:
-    VexaMemory() : attributesOnHeap(false), blocks(0), cursor(0), end(0), nextBlock(kFirstBlock), lists() {}
+    VexaMemory() : attributesOnHeap(false), blocks(0), cursor(0), end(0), nextBlock(kFirstBlock), held(0), lists() {}
     ~VexaMemory() { Release(); }
 
     // size bytes, aligned for any node; throws std::bad_alloc.
@@ -51,6 +51,8 @@ public:
     }
     // Every block back to the heap; nothing allocated may be in use.
     void Release();
+    // Bytes of the blocks taken from the heap.
+    size_t Held() const { return held; }
 
     // Whether an attribute of a node made here holds heap memory (a value
     // set later, an attribute added later or read by a parse of the
@@ -79,6 +81,7 @@ private:
     char* cursor;
     char* end;
     size_t nextBlock;
+    size_t held;
     Free* lists[kLists];
 };
 

@@ -833,8 +833,7 @@ const char* ScanInto(impl::Chars* chars, VexaMemory* memory, const char* p, cons
     char* const place = memory ? memory->Reserve(room) : new char[room];
     BufferOut out = {place};
     out.Put(p, static_cast<size_t>(start - p));
-    const char* const after =
-        ScanText(start, limit, encoding, normalize, out, condense, endTag, false, dtd, data);
+    const char* const after = ScanText(start, limit, encoding, normalize, out, condense, endTag, false, dtd, data);
     if (dtd) {
         dtd->produced += dtd->pass;
         dtd->pass = 0;
@@ -1821,7 +1820,11 @@ bool VexaDocument::CheckStrict(const char* p, int form, VexaParsingData* tracker
     const impl::StrictForm strictForm = form == impl::kFormPlain     ? impl::kStrictPlain
                                         : form == impl::kFormUtf8Bom ? impl::kStrictUtf8Mark
                                                                      : impl::kStrictFromUtf16;
-    if (impl::CheckWellFormed(p, tracker->end, mode, strictForm, &fault)) return true;
+    // A piece of a file needs no root of its own; after the prolog, its
+    // references are for the declarations to judge.
+    const unsigned flags = (piece != impl::kPieceNone ? unsigned(impl::kStrictPiece) : 0u) |
+                           (piece == impl::kPieceLater && dtd ? unsigned(impl::kStrictDeclared) : 0u);
+    if (impl::CheckWellFormed(p, tracker->end, mode, strictForm, &fault, flags)) return true;
     SetError(fault.code, fault.at, tracker);
     return false;
 }
@@ -1862,7 +1865,8 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
     // The declarations of the last parse go; a document without a subset
     // reads its references with an empty set kept here, which costs no
     // allocation.
-    if (dtd) dtd->Reset(0);  // kept for the next DOCTYPE: one allocation less
+    const bool later = piece == impl::kPieceLater && dtd;
+    if (dtd && !later) dtd->Reset(0);  // kept for the next DOCTYPE: one allocation less
     impl::Dtd none;
     size_t limit = 0;
     if (doctypeProcessing) {
@@ -1875,6 +1879,11 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
                                             : floor;
         none.limit = limit;
         tracker.dtd = &none;
+        if (later) {
+            // A later piece of one file reads with what its prolog declared.
+            dtd->StartPiece(limit);
+            tracker.dtd = dtd;
+        }
     }
     // Strict: the whole text must be well-formed before any of it becomes a node.
     if (strict && !CheckStrict(p, form, &tracker)) return 0;

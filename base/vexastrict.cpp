@@ -152,7 +152,7 @@ inline const char* SkipNameChars(const char* q, const char* end) {
 
 class Checker {
 public:
-    Checker(const char* text, const char* end, StrictMode mode, StrictForm form)
+    Checker(const char* text, const char* end, StrictMode mode, StrictForm form, unsigned flags)
         : begin(text),
           end(end),
           mode(mode),
@@ -160,7 +160,8 @@ public:
           code(VEXA_ERROR_NONE),
           at(text),
           doctype(false),
-          subset(false),
+          subset((flags & kStrictDeclared) != 0),
+          piece((flags & kStrictPiece) != 0),
           externalId(false),
           standaloneYes(false),
           root(false),
@@ -206,6 +207,7 @@ private:
     const char* at;
     bool doctype;                                       // a DOCTYPE was read
     bool subset;                                        // it has an internal subset
+    const bool piece;                                   // one piece of a document: no root needed
     bool externalId;                                    // it names an external subset
     bool standaloneYes;                                 // the declaration says standalone="yes"
     bool root;                                          // the root element was read
@@ -714,7 +716,7 @@ bool Checker::Run(StrictFault* fault) {
     while (q) {
         q = SkipWhite(q);
         if (q == end) {
-            if (!root) Fail(VEXA_ERROR_NO_ROOT, q);
+            if (!root && !piece) Fail(VEXA_ERROR_NO_ROOT, q);
             break;
         }
         if (*q != '<') {
@@ -746,8 +748,9 @@ bool Checker::Run(StrictFault* fault) {
 
 }  // namespace
 
-bool CheckWellFormed(const char* text, const char* end, StrictMode mode, StrictForm form, StrictFault* fault) {
-    Checker checker(text, end, mode, form);
+bool CheckWellFormed(const char* text, const char* end, StrictMode mode, StrictForm form, StrictFault* fault,
+                     unsigned flags) {
+    Checker checker(text, end, mode, form, flags);
     return checker.Run(fault);
 }
 

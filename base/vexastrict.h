@@ -30,7 +30,12 @@ struct StrictFault {
 // XML document, read from the given form. True when it is well-formed; otherwise false with the first
 // violation in *fault. Runs in one loop with its open elements in a heap
 // list, so nesting costs memory, never stack.
-bool CheckWellFormed(const char* text, const char* end, StrictMode mode, StrictForm form, StrictFault* fault);
+// flags: kStrictPiece for one piece of a document (no root element needed),
+// kStrictDeclared when a DOCTYPE read before the text declares what its
+// references name (they are then left to the declarations' reader).
+enum StrictFlags { kStrictPiece = 1, kStrictDeclared = 2 };
+bool CheckWellFormed(const char* text, const char* end, StrictMode mode, StrictForm form, StrictFault* fault,
+                     unsigned flags = 0);
 
 // Whether cp is a character XML allows in a document.
 inline bool IsDocumentChar(unsigned long cp) {

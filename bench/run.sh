@@ -11,6 +11,8 @@
 #   bench/run.sh --callgrind   only the instruction counts and Vexa's parse profile
 #   bench/run.sh --no-callgrind   everything but the instruction counts
 #   bench/run.sh --no-install  never call apt-get
+#   bench/run.sh --reader      only the reader's table (a 2 GB file is written
+#                              to the temporary directory and deleted after)
 #
 # VEXA_BUILD_DIR names the build directory (default build-bench/), JOBS the
 # build parallelism (default 2).
@@ -24,13 +26,15 @@ quick=0
 timing=1
 callgrind=1
 install=1
+reader=1
 for arg in "$@"; do
     case "$arg" in
         --quick) quick=1 ;;
-        --callgrind) timing=0; callgrind=1 ;;
+        --reader) timing=0; callgrind=0; reader=2 ;;
+        --callgrind) timing=0; callgrind=1; reader=0 ;;
         --no-callgrind) callgrind=0 ;;
         --no-install) install=0 ;;
-        *) echo "usage: bench/run.sh [--quick] [--callgrind|--no-callgrind] [--no-install]" >&2; exit 2 ;;
+        *) echo "usage: bench/run.sh [--quick] [--callgrind|--no-callgrind|--reader] [--no-install]" >&2; exit 2 ;;
     esac
 done
 
@@ -65,12 +69,13 @@ fi
 
 # Configured again on every run, so that peers installed just now are found.
 if [ -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVEXA_BUILD_BENCH=ON >/dev/null
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVEXA_BUILD_BENCH=ON -DVEXA_BUILD_EXAMPLES=ON \
+        -DVEXA_BUILD_TOOLS=ON >/dev/null
 else
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVEXA_BUILD_BENCH=ON -DVEXA_BUILD_TESTS=OFF \
-        -DVEXA_BUILD_EXAMPLES=OFF -DVEXA_BUILD_TOOLS=OFF >/dev/null
+        -DVEXA_BUILD_EXAMPLES=ON -DVEXA_BUILD_TOOLS=ON >/dev/null
 fi
-cmake --build "$build" -j "$jobs" --target vexa_bench >/dev/null
+cmake --build "$build" -j "$jobs" --target vexa_bench vexa_reader_bench vexa_example_each vexa-tool >/dev/null
 bin=$build/bench/vexa_bench
 
 # ------------------------------------------------------------------ inputs
@@ -107,6 +112,29 @@ fi
 
 echo "Vexa benchmark on $(nproc) cores, $(uname -srm); load average $(cut -d' ' -f1-3 /proc/loadavg)"
 "$bin" --peers | awk '{ printf "%s%s", (NR > 1 ? ", " : "peers: "), $1 ($2 == "yes" ? "" : " (missing)") } END { print "" }'
+
+# The reader's table: records.xml repeated inside one root to 2 GB or more
+# (a tenth of that with --quick), read with Next in fresh processes.
+if [ "$reader" != 0 ]; then
+    "$bin" --gen "$work/small" --scale 0.1 >/dev/null
+    copies=43
+    [ "$quick" = 1 ] && copies=5
+    records=$work/gen/records.xml
+    big=$work/big.xml
+    {
+        head -n 3 "$records"
+        body=$(($(wc -l <"$records") - 4))
+        for _ in $(seq "$copies"); do tail -n +4 "$records" | head -n "$body"; done
+        tail -n 1 "$records"
+    } >"$big"
+    "$build/bench/vexa_reader_bench" --table "$records" "$work/small/records.xml" "$big" \
+        "$build/examples/vexa_example_each"
+    # The tool on the same file: its counts and peak memory.
+    tool_out=$( { /usr/bin/time -f "%M %e" "$build/tools/vexa" stats --each record "$big" >/dev/null; } 2>&1 | tail -n 1)
+    echo "vexa stats --each record on the generated file: peak RSS $(awk '{ printf "%.1f MB, %.1f s", $1 / 1024, $2 }' <<<"$tool_out")  [figure: bounded]"
+    rm -f "$big"
+    echo "(2 cores shared with other work: timings are noisy; load average $(cut -d' ' -f1-3 /proc/loadavg))"
+fi
 
 if [ "$timing" = 1 ]; then
     "$bin" $quickflag --real "${real[@]}" --generated "${generated[@]}"

@@ -305,6 +305,37 @@ TEST_F(ToolTest, StatsCountsEachKind) {
     EXPECT_NE(text.out.find("  unknown       1\n  depth         3\n"), std::string::npos) << text.out;
 }
 
+// Without the load time, which differs from run to run.
+std::string Untimed(const std::string& out) {
+    std::string kept;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find("load");
+        kept += (at == std::string::npos ? line : line.substr(0, at)) + "\n";
+    }
+    return kept;
+}
+
+TEST_F(ToolTest, StatsEachCountsAsTheWholeFile) {
+    WriteFile(dir + "/rec.xml",
+              "<?xml version='1.0'?>\n<!-- r --><log a='1'>\n<rec n='1'><x>1</x><?p?></rec>text<meta/>"
+              "<g><rec n='2'/><!-- c --></g>\n<rec><y><z/></y></rec></log>\n<!-- end -->");
+    for (const char* args : {"stats", "stats --json"}) {
+        const ToolRun whole = Tool(std::string(args) + " rec.xml");
+        for (const char* each : {" --each rec", " --each '*'", " --each z", " --each none"}) {
+            const ToolRun part = Tool(args + std::string(each) + " rec.xml");
+            EXPECT_EQ(part.status, 0) << each << part.err;
+            EXPECT_EQ(Untimed(part.out), Untimed(whole.out)) << args << each;
+        }
+        EXPECT_EQ(Untimed(Tool(std::string(args) + " --each rec -", ReadFile(dir + "/rec.xml")).out),
+                  Untimed(Tool(std::string(args) + " -", ReadFile(dir + "/rec.xml")).out));
+    }
+    const ToolRun bad = Tool("stats --each rec bad.xml");
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.err, "bad.xml:2:6: error: Error reading end tag.\n");
+    EXPECT_EQ(Tool("check --each rec good.xml").status, 2);
+}
+
 }  // namespace
 
 #else

@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iostream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -72,16 +74,20 @@ const Command kCommands[] = {
      "usage: vexa compact [--strict] [FILE]\n"
      "Writes the document in compact form, on one line, to standard output.\n"},
     {"stats",
-     "usage: vexa stats [--json] [--strict] FILE...\n"
+     "usage: vexa stats [--json] [--strict] [--each NAME] FILE...\n"
      "Counts elements, attributes, text, comments, declarations and unknown nodes,\n"
      "finds the deepest element nesting and times the load of each file.\n"
-     "  --json   print a JSON array with one object per file\n"},
+     "  --json        print a JSON array with one object per file\n"
+     "  --each NAME   read one NAME element at a time (any child of the root for '*'),\n"
+     "                never the whole tree: the same counts in bounded memory, for files\n"
+     "                larger than memory (zero bytes drop the rest of their line, as on load)\n"},
 };
 
 struct Options {
     const Command* command = nullptr;
     std::vector<std::string> files;
     std::string output;  // -o; empty means standard output
+    std::string each;    // --each: the name of the subtrees read one at a time
     std::string indent = "    ";
     bool indentGiven = false;
     bool crlf = false;
@@ -206,6 +212,9 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
                 if (value == e.name) options->encoding = e.encoding;
             }
             if (options->encoding == -2) return Reject(error, "--encoding needs detect, utf-8, legacy or raw");
+        } else if (arg == "--each") {
+            if (value.empty()) return Reject(error, "--each needs an element name, or '*'");
+            options->each = value;
         } else if (arg == "--indent") {
             int spaces = 0;
             if (value == "tab") {
@@ -231,6 +240,7 @@ bool CheckOptionsFit(const Options& options, std::string* error) {
     const std::string name = options.command->name;
     if (options.verbose && name != "check") *error = "-v is an option of 'check'";
     if (options.json && name != "stats") *error = "--json is an option of 'stats'";
+    if (!options.each.empty() && name != "stats") *error = "--each is an option of 'stats'";
     if (!options.output.empty() && name != "format") *error = "-o is an option of 'format'";
     if (options.indentGiven && name != "format") *error = "--indent is an option of 'format'";
     if (options.crlf && name != "format") *error = "--crlf is an option of 'format'";
@@ -590,6 +600,96 @@ Counts CountNodes(const VexaDocument& doc) {
     return counts;
 }
 
+// Adds the nodes of the subtree at top, which depthAbove elements enclose.
+void CountSubtree(const VexaElement& top, int depthAbove, Counts* counts) {
+    int depth = depthAbove;  // element nesting of the current node's parent
+    const VexaNode* node = &top;
+    for (;;) {
+        ++counts->nodes[node->Type()];
+        if (const VexaElement* element = node->ToElement()) {
+            if (depth + 1 > counts->depth) counts->depth = depth + 1;
+            for (const VexaAttribute* a = element->FirstAttribute(); a; a = a->Next()) ++counts->attributes;
+        }
+        if (node->FirstChild()) {
+            ++depth;
+            node = node->FirstChild();
+            continue;
+        }
+        while (node != &top && !node->NextSibling()) {
+            node = node->Parent();
+            --depth;
+        }
+        if (node == &top) return;
+        node = node->NextSibling();
+    }
+}
+
+// Standard input for a reader once its first bytes were taken to decide
+// the encoding: those bytes, then the rest.
+class PrefixedInput : public std::streambuf {
+public:
+    PrefixedInput(const std::string& first, std::streambuf* rest) : prefix(first), rest(rest), buffer(65536) {
+        setg(&prefix[0], &prefix[0], &prefix[0] + prefix.size());
+    }
+
+private:
+    int_type underflow() override {
+        if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+        const std::streamsize n = rest->sgetn(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        if (n <= 0) return traits_type::eof();
+        setg(buffer.data(), buffer.data(), buffer.data() + n);
+        return traits_type::to_int_type(*gptr());
+    }
+    std::string prefix;
+    std::streambuf* rest;
+    std::vector<char> buffer;
+};
+
+// Reads the subtrees named each ('*': every child of the root) of the file
+// at path ("-": standard input) one at a time, with the command's settings,
+// and hands each to visit with the reader, which knows its ancestors; visit
+// returns false to stop. An error is printed as check prints it, without
+// the source line. Returns the exit status for the file.
+int EachSubtree(const std::string& path, const Options& options,
+                const std::function<bool(VexaReader&, VexaElement&)>& visit, VexaReader* reader) {
+    const bool useStdin = path == "-";
+    const std::string name = useStdin ? "<stdin>" : path;
+    // The first bytes decide the encoding as for a whole file.
+    std::string first(4096, '\0');
+    if (useStdin) {
+        std::cin.read(&first[0], static_cast<std::streamsize>(first.size()));
+        first.resize(static_cast<size_t>(std::cin.gcount()));
+    } else if (FILE* file = std::fopen(path.c_str(), "rb")) {
+        first.resize(std::fread(&first[0], 1, first.size(), file));
+        std::fclose(file);
+    } else {
+        const int openErrno = errno;
+        return Fail("cannot open '" + path + "': " + std::strerror(openErrno));
+    }
+    VexaDocument& settings = reader->Settings();
+    settings.SetTabSize(options.tabSize);
+    settings.SetMaxDepth(options.maxDepth);
+    int encoding = options.encoding;
+    if (encoding < 0) encoding = NamesEncoding(first) ? VEXA_ENCODING_DETECT : VEXA_ENCODING_UTF8;
+    settings.SetTextEncoding(encoding);
+    PrefixedInput buffered(first, std::cin.rdbuf());
+    std::istream in(&buffered);
+    const bool opened = useStdin ? reader->Open(in) : reader->Open(path.c_str());
+    if (!opened && reader->ErrorCode() == VEXA_ERROR_FILE_OPEN) return Fail("cannot read '" + name + "'");
+    const char* const wanted = options.each == "*" ? nullptr : options.each.c_str();
+    while (VexaElement* element = reader->Next(wanted)) {
+        if (!visit(*reader, *element)) break;
+    }
+    if (!reader->Error()) return kOk;
+    if (reader->ErrorRow() >= 0) {
+        std::fprintf(stderr, "%s:%d:%d: error: %s\n", name.c_str(), reader->ErrorRow() + 1, reader->ErrorCol() + 1,
+                     reader->ErrorText());
+    } else {
+        std::fprintf(stderr, "%s: error: %s\n", name.c_str(), reader->ErrorText());
+    }
+    return kBadDocument;
+}
+
 // The file name as a JSON string.
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
@@ -622,18 +722,42 @@ int RunStats(const Options& options) {
     if (options.json) std::printf("[");
     for (const std::string& path : options.files) {
         Input input;
+        Counts c;
+        bool good = true;
         const auto start = std::chrono::steady_clock::now();
-        if (!ReadInput(path, &input)) {
-            status = kUsage;
-            continue;
+        if (!options.each.empty()) {
+            // What lies outside the subtrees is counted by the reader.
+            VexaReader reader;
+            const int read = EachSubtree(
+                path, options,
+                [&c](VexaReader& r, VexaElement& e) {
+                    CountSubtree(e, r.Depth(), &c);
+                    return true;
+                },
+                &reader);
+            if (read == kUsage) {
+                status = kUsage;
+                continue;
+            }
+            good = read == kOk;
+            const VexaReader::Outside& outside = reader.PassedOver();
+            for (int type = 0; type <= VexaNode::DECLARATION; ++type) c.nodes[type] += outside.nodes[type];
+            c.attributes += outside.attributes;
+            c.depth = std::max(c.depth, outside.depth);
+            input.name = path == "-" ? "<stdin>" : path;
+        } else {
+            if (!ReadInput(path, &input)) {
+                status = kUsage;
+                continue;
+            }
+            VexaDocument doc;
+            const char* stop = ParseInput(input, options, &doc);
+            good = Diagnose(input, doc, stop, options);
+            // A bad file still shows what was read before the error.
+            c = CountNodes(doc);
         }
-        VexaDocument doc;
-        const char* stop = ParseInput(input, options, &doc);
         const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
-        const bool good = Diagnose(input, doc, stop, options);
         if (!good && status == kOk) status = kBadDocument;
-        // A bad file still shows what was read before the error.
-        const Counts c = CountNodes(doc);
         const long* n = c.nodes;
         const char* format = options.json ? kStatsJson : kStatsText;
         const std::string name = options.json ? JsonString(input.name) : input.name;

@@ -62,7 +62,7 @@ struct Test {
     bool xml11;
     bool olderEditionsOnly;  // EDITION "1 2 3 4": not well-formed only before the fifth edition
     bool namespaces;         // a test of the namespace rules, which XML 1.0 itself does not make
-    std::string output;  // the canonical form of the document, when the suite has one
+    std::string output;      // the canonical form of the document, when the suite has one
 };
 
 std::string Attribute(xmlNodePtr node, const char* name, const char* fallback) {
@@ -981,8 +981,10 @@ int main(int argc, char** argv) {
         }
     }
     if (suite.empty() || options.timeout == 0) {
-        std::fprintf(stderr, "usage: %s SUITE [--timeout SECONDS] [--list-all] [--keep DIR] [--strict-floor N] [--canonical-min N]\n",
-                     argv[0]);
+        std::fprintf(
+            stderr,
+            "usage: %s SUITE [--timeout SECONDS] [--list-all] [--keep DIR] [--strict-floor N] [--canonical-min N]\n",
+            argv[0]);
         return 2;
     }
     while (suite.size() > 1 && suite.back() == '/') suite.pop_back();
