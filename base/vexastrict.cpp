@@ -92,23 +92,22 @@ inline bool StartsWith(const char* q, const char* s) {
     return true;
 }
 
-// The first byte at or after q that is a, b or c, a control byte other than
+// The first byte at or after q that is A, B or C, a control byte other than
 // tab, line feed and carriage return (the end of the text among them), or a
-// byte from 0x80 on.
-inline const char* SkipPlain(const char* q, const char* end, char a, char b, char c) {
+// byte from 0x80 on. The stops are constants so that each call sets up nothing.
+template <char A, char B, char C>
+VEXA_ALWAYS_INLINE const char* SkipPlain(const char* q, const char* end) {
 #if defined(VEXA_SCAN_SSE2)
-    const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b), vc = _mm_set1_epi8(c);
-    const __m128i space = _mm_set1_epi8(0x20), tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n'),
-                  cr = _mm_set1_epi8('\r');
     while (end - q >= 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
         // Signed, bytes from 0x80 on are below 0x20 as well.
-        const __m128i low = _mm_cmplt_epi8(v, space);
+        const __m128i low = _mm_cmplt_epi8(v, _mm_set1_epi8(0x20));
         const __m128i allowed =
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf)), _mm_cmpeq_epi8(v, cr));
-        const __m128i stop = _mm_or_si128(
-            _mm_andnot_si128(allowed, low),
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)), _mm_cmpeq_epi8(v, vc)));
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+                         _mm_cmpeq_epi8(v, _mm_set1_epi8('\r')));
+        __m128i stop = _mm_or_si128(_mm_andnot_si128(allowed, low), _mm_cmpeq_epi8(v, _mm_set1_epi8(A)));
+        if (B != A) stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8(B)));
+        if (C != A && C != B) stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8(C)));
         const unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(stop));
         if (hits) return q + __builtin_ctz(hits);
         q += 16;
@@ -119,8 +118,8 @@ inline const char* SkipPlain(const char* q, const char* end, char a, char b, cha
     for (;; ++q) {
         const unsigned u = Byte(q);
         if (u < 0x20 ? (u != '\t' && u != '\n' && u != '\r')
-                     : (u >= 0x80 || u == static_cast<unsigned char>(a) || u == static_cast<unsigned char>(b) ||
-                        u == static_cast<unsigned char>(c))) {
+                     : (u >= 0x80 || u == static_cast<unsigned char>(A) || u == static_cast<unsigned char>(B) ||
+                        u == static_cast<unsigned char>(C))) {
             return q;
         }
     }
@@ -148,6 +147,24 @@ inline const char* SkipNameChars(const char* q, const char* end) {
 #endif
     while (kAscii.table[Byte(q)] & kNameChar) ++q;
     return q;
+}
+
+// Whether the n bytes at a and at b are the same, where a < b and b + n is
+// within the text, before its end.
+inline bool SameBytes(const char* a, const char* b, size_t n, const char* end) {
+#if defined(VEXA_SCAN_SSE2)
+    if (n <= 16 && end - b >= 16) {
+        // Sixteen bytes at a are there too, as a comes first.
+        const unsigned same = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)),
+                                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)))));
+        const unsigned wanted = (1u << n) - 1;
+        return (same & wanted) == wanted;
+    }
+#else
+    (void)end;
+#endif
+    return std::memcmp(a, b, n) == 0;
 }
 
 class Checker {
@@ -443,7 +460,7 @@ const char* Checker::Pi(const char* q) {
     if (r[0] == '?' && r[1] == '>') return r + 2;
     if (!IsWhite(*r)) return Fail(r == end ? VEXA_ERROR_UNCLOSED : VEXA_ERROR_PI, r == end ? q : r);
     for (;;) {
-        r = SkipPlain(r, end, '?', '?', '?');
+        r = SkipPlain<'?', '?', '?'>(r, end);
         if (*r == '?') {
             if (r[1] == '>') return r + 2;
             ++r;
@@ -459,7 +476,7 @@ const char* Checker::Pi(const char* q) {
 const char* Checker::Comment(const char* q) {
     const char* r = q + 4;
     for (;;) {
-        r = SkipPlain(r, end, '-', '-', '-');
+        r = SkipPlain<'-', '-', '-'>(r, end);
         if (*r == '-') {
             if (r[1] == '-') return r[2] == '>' ? r + 3 : Fail(VEXA_ERROR_COMMENT, r);
             ++r;
@@ -475,7 +492,7 @@ const char* Checker::Comment(const char* q) {
 const char* Checker::Cdata(const char* q) {
     const char* r = q + 9;
     for (;;) {
-        r = SkipPlain(r, end, ']', ']', ']');
+        r = SkipPlain<']', ']', ']'>(r, end);
         if (*r == ']') {
             if (r[1] == ']' && r[2] == '>') return r + 3;
             ++r;
@@ -649,6 +666,14 @@ const char* Checker::StartTag(const char* q, bool* empty) {
 // The end tag at q, which must close the element open last.
 const char* Checker::EndTag(const char* q) {
     const char* const name = q + 2;
+    // Mostly the very name open last, then '>': the same bytes make the same
+    // name, read already.
+    const std::pair<const char*, size_t>& last = open.back();
+    if (static_cast<size_t>(end - name) > last.second && name[last.second] == '>' &&
+        SameBytes(last.first, name, last.second, end)) {
+        open.pop_back();
+        return name + last.second + 1;
+    }
     const char* r = Name(name);
     if (!r) return 0;
     const char* s = SkipWhite(r);
@@ -670,7 +695,7 @@ const char* Checker::Element(const char* q) {
     q = StartTag(q, &empty);
     if (!q || empty) return q;
     for (;;) {
-        q = SkipPlain(q, end, '<', '&', ']');
+        q = SkipPlain<'<', '&', ']'>(q, end);
         switch (*q) {
             case '<':
                 if (q[1] == '/') {
