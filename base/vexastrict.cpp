@@ -102,9 +102,9 @@ VEXA_ALWAYS_INLINE const char* SkipPlain(const char* q, const char* end) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
         // Signed, bytes from 0x80 on are below 0x20 as well.
         const __m128i low = _mm_cmplt_epi8(v, _mm_set1_epi8(0x20));
-        const __m128i allowed =
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
-                         _mm_cmpeq_epi8(v, _mm_set1_epi8('\r')));
+        // Tab and carriage return are the bytes that read 0x0D with bit 2 set.
+        const __m128i allowed = _mm_or_si128(_mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(0x04)), _mm_set1_epi8('\r')),
+                                             _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
         __m128i stop = _mm_or_si128(_mm_andnot_si128(allowed, low), _mm_cmpeq_epi8(v, _mm_set1_epi8(A)));
         if (B != A) stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8(B)));
         if (C != A && C != B) stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8(C)));
@@ -283,6 +283,7 @@ const char* Checker::Character(const char* q) {
 // and ASCII bytes that stops does not mark, as text in a language written
 // beyond ASCII mixes them. The first byte stops marks, or null at a fault.
 const char* Checker::MixedRun(const char* q, const unsigned char* stops) {
+    const bool utf8 = mode == kStrictUtf8;  // read once: Character() may store
     for (;;) {
         const unsigned c = Byte(q);
         if (c < 0x80) {
@@ -293,7 +294,7 @@ const char* Checker::MixedRun(const char* q, const unsigned char* stops) {
         // The commonest forms in line: two bytes, and three below U+D000
         // (no surrogate, no U+FFFE or U+FFFF among them).
         const unsigned b = Byte(q + 1);
-        if (mode == kStrictUtf8 && (b & 0xC0) == 0x80) {
+        if (utf8 && (b & 0xC0) == 0x80) {
             if (c >= 0xC2 && c <= 0xDF) {
                 q += 2;
                 continue;
