@@ -167,6 +167,18 @@ inline bool SameBytes(const char* a, const char* b, size_t n, const char* end) {
     return std::memcmp(a, b, n) == 0;
 }
 
+// The first byte at or after q that stops marks, four a round. Each byte
+// is read only after the one before it passed, so never beyond the text's
+// terminating zero, which every stop table marks.
+inline const char* SkipUnmarked(const char* q, const unsigned char* stops) {
+    for (;; q += 4) {
+        if (stops[Byte(q)]) return q;
+        if (stops[Byte(q + 1)]) return q + 1;
+        if (stops[Byte(q + 2)]) return q + 2;
+        if (stops[Byte(q + 3)]) return q + 3;
+    }
+}
+
 class Checker {
 public:
     Checker(const char* text, const char* end, StrictMode mode, StrictForm form)
@@ -196,9 +208,14 @@ private:
     size_t Decode(const char* q, unsigned long* cp) const;
     const char* Character(const char* q);
     const char* MixedRun(const char* q, const unsigned char* stops);
+    // Four bytes a round: a line break and an indent mostly end in it.
     const char* SkipWhite(const char* q) const {
-        while (IsWhite(*q)) ++q;
-        return q;
+        for (;; q += 4) {
+            if (!IsWhite(q[0])) return q;
+            if (!IsWhite(q[1])) return q + 1;
+            if (!IsWhite(q[2])) return q + 2;
+            if (!IsWhite(q[3])) return q + 3;
+        }
     }
     inline const char* Name(const char* q);
     const char* NameBeyondAscii(const char* q, bool start);
@@ -646,7 +663,7 @@ const char* Checker::StartTag(const char* q, bool* empty) {
         // Mostly short: a byte at a time.
         const unsigned char* const stops = kValueStops.table[quote == '\''];
         for (++s;;) {
-            while (!stops[Byte(s)]) ++s;
+            s = SkipUnmarked(s, stops);
             if (*s == quote) break;
             if (*s == '<') return Fail(VEXA_ERROR_LESS_THAN_IN_VALUE, s);
             if (*s == '&') {
