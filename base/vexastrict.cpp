@@ -227,7 +227,8 @@ private:
     const char* Doctype(const char* q);
     const char* Literal(const char* q, bool pubid, const char* construct);
     const char* Subset(const char* q, const char* construct);
-    const char* StartTag(const char* q, bool* empty);
+    const char* OpenTag(const char* q, bool* empty);
+    const char* StartTag(const char* q, const char* r, bool* empty);
     const char* EndTag(const char* q);
     const char* Element(const char* q);
     bool Repeated(const char* name, size_t n);
@@ -624,11 +625,9 @@ bool Checker::Repeated(const char* name, size_t n) {
     return !nameSet.insert(std::string_view(name, n)).second;
 }
 
-// The start tag at q. Its element is open after it unless *empty.
-const char* Checker::StartTag(const char* q, bool* empty) {
-    const char* r = Name(q + 1);
-    if (!r) return 0;
-    open.push_back(std::make_pair(q + 1, static_cast<size_t>(r - q - 1)));
+// The start tag at q from the end of its name at r, the element open already.
+// It stays open unless *empty.
+const char* Checker::StartTag(const char* q, const char* r, bool* empty) {
     nameCount = 0;
     summary = 0;
     hashed = false;
@@ -681,6 +680,19 @@ const char* Checker::StartTag(const char* q, bool* empty) {
     }
 }
 
+// The start tag at q, its name read here and the element opened; a tag
+// with more than its name goes on in StartTag().
+VEXA_NOINLINE const char* Checker::OpenTag(const char* q, bool* empty) {
+    const char* const r = Name(q + 1);
+    if (!r) return 0;
+    open.push_back(std::make_pair(q + 1, static_cast<size_t>(r - q - 1)));
+    if (*r == '>') {
+        *empty = false;
+        return r + 1;
+    }
+    return StartTag(q, r, empty);
+}
+
 // The end tag at q, which must close the element open last.
 const char* Checker::EndTag(const char* q) {
     const char* const name = q + 2;
@@ -710,7 +722,7 @@ const char* Checker::EndTag(const char* q) {
 // The root element at q with all its content, in one loop.
 const char* Checker::Element(const char* q) {
     bool empty = false;
-    q = StartTag(q, &empty);
+    q = OpenTag(q, &empty);
     if (!q || empty) return q;
     for (;;) {
         q = SkipPlain<'<', '&', ']'>(q, end);
@@ -730,7 +742,7 @@ const char* Checker::Element(const char* q) {
                         return Fail(StartsWith(q, "<!DOCTYPE") ? VEXA_ERROR_DOCTYPE : VEXA_ERROR_SYNTAX, q);
                     }
                 } else {
-                    q = StartTag(q, &empty);
+                    q = OpenTag(q, &empty);
                 }
                 break;
             case '&':
