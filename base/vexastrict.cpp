@@ -193,9 +193,7 @@ public:
           externalId(false),
           standaloneYes(false),
           root(false),
-          hashed(false),
-          nameCount(0),
-          summary(0) {}
+          hashed(false) {}
 
     bool Run(StrictFault* fault);
 
@@ -231,7 +229,8 @@ private:
     const char* StartTag(const char* q, const char* r, bool* empty);
     const char* EndTag(const char* q);
     const char* Element(const char* q);
-    bool Repeated(const char* name, size_t n);
+    bool AmongFirst(const char* name, size_t n, size_t count) const;
+    bool RepeatedBeyond(const char* name, size_t n);
 
     const char* const begin;
     const char* const end;
@@ -247,9 +246,7 @@ private:
     bool hashed;                                        // names of the current start tag are in nameSet
     std::vector<std::pair<const char*, size_t> > open;  // names of the open elements
     std::pair<const char*, size_t> firstNames[16];      // attribute names of the current start tag
-    size_t nameCount;
-    std::uint64_t summary;                         // a bit for each of firstNames
-    std::unordered_set<std::string_view> nameSet;  // all of them, for a tag with more
+    std::unordered_set<std::string_view> nameSet;       // all of them, for a tag with more
 };
 
 // Length of the character at q and its code point in *cp; 0 at the end of
@@ -600,23 +597,19 @@ const char* Checker::Doctype(const char* q) {
     return Fail(s == end ? VEXA_ERROR_UNCLOSED : VEXA_ERROR_DOCTYPE, s == end ? q : s);
 }
 
-bool Checker::Repeated(const char* name, size_t n) {
-    const std::pair<const char*, size_t> added(name, n);
-    if (nameCount < 16) {
-        // A name whose summary bit (of its length and end bytes) is new is
-        // new: most are, and need no comparison.
-        const std::uint64_t bit = std::uint64_t(1)
-                                  << ((Byte(name) + Byte(name + n - 1) * 8u + static_cast<unsigned>(n) * 3u) & 63u);
-        const bool seen = (summary & bit) != 0;
-        summary |= bit;
-        for (size_t i = 0; seen && i < nameCount; ++i) {
-            const std::pair<const char*, size_t>& other = firstNames[i];
-            if (other.second == n && other.first[0] == name[0] && std::memcmp(other.first, name, n) == 0) return true;
-        }
-        firstNames[nameCount++] = added;
-        return false;
+// Whether the name of n bytes at name is among the first count names of the
+// current start tag.
+VEXA_NOINLINE bool Checker::AmongFirst(const char* name, size_t n, size_t count) const {
+    for (size_t i = 0; i < count; ++i) {
+        const std::pair<const char*, size_t>& other = firstNames[i];
+        if (other.second == n && other.first[0] == name[0] && std::memcmp(other.first, name, n) == 0) return true;
     }
-    // Many attributes: a table keeps the check linear.
+    return false;
+}
+
+// Whether a name beyond the first sixteen of a start tag came before in it:
+// with that many, a table keeps the check linear.
+VEXA_NOINLINE bool Checker::RepeatedBeyond(const char* name, size_t n) {
     if (!hashed) {
         nameSet.clear();
         for (const auto& other : firstNames) nameSet.insert(std::string_view(other.first, other.second));
@@ -628,8 +621,11 @@ bool Checker::Repeated(const char* name, size_t n) {
 // The start tag at q from the end of its name at r, the element open already.
 // It stays open unless *empty.
 const char* Checker::StartTag(const char* q, const char* r, bool* empty) {
-    nameCount = 0;
-    summary = 0;
+    // The first sixteen attribute names are kept with a bit each in summary
+    // (of their length and end bytes): a name whose bit is new is new, and
+    // most are, with no comparison.
+    size_t nameCount = 0;
+    std::uint64_t summary = 0;
     hashed = false;
     bool afterValue = false;
     for (;;) {
@@ -674,7 +670,16 @@ const char* Checker::StartTag(const char* q, const char* r, bool* empty) {
             }
             if (!s) return 0;
         }
-        if (Repeated(name, static_cast<size_t>(r - name))) return Fail(VEXA_ERROR_REPEATED_ATTRIBUTE, name);
+        const size_t n = static_cast<size_t>(r - name);
+        if (nameCount < 16) {
+            const std::uint64_t bit = std::uint64_t(1)
+                                      << ((Byte(name) + Byte(r - 1) * 8u + static_cast<unsigned>(n) * 3u) & 63u);
+            if ((summary & bit) && AmongFirst(name, n, nameCount)) return Fail(VEXA_ERROR_REPEATED_ATTRIBUTE, name);
+            summary |= bit;
+            firstNames[nameCount++] = std::make_pair(name, n);
+        } else if (RepeatedBeyond(name, n)) {
+            return Fail(VEXA_ERROR_REPEATED_ATTRIBUTE, name);
+        }
         r = s + 1;
         afterValue = true;
     }
