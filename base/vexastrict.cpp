@@ -92,23 +92,22 @@ inline bool StartsWith(const char* q, const char* s) {
     return true;
 }
 
-// The first byte at or after q that is a, b or c, a control byte other than
+// The first byte at or after q that is A, B or C, a control byte other than
 // tab, line feed and carriage return (the end of the text among them), or a
-// byte from 0x80 on.
-inline const char* SkipPlain(const char* q, const char* end, char a, char b, char c) {
+// byte from 0x80 on. The stops are constants so that each call sets up nothing.
+template <char A, char B, char C>
+VEXA_ALWAYS_INLINE const char* SkipPlain(const char* q, const char* end) {
 #if defined(VEXA_SCAN_SSE2)
-    const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b), vc = _mm_set1_epi8(c);
-    const __m128i space = _mm_set1_epi8(0x20), tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n'),
-                  cr = _mm_set1_epi8('\r');
     while (end - q >= 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
         // Signed, bytes from 0x80 on are below 0x20 as well.
-        const __m128i low = _mm_cmplt_epi8(v, space);
-        const __m128i allowed =
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf)), _mm_cmpeq_epi8(v, cr));
-        const __m128i stop = _mm_or_si128(
-            _mm_andnot_si128(allowed, low),
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)), _mm_cmpeq_epi8(v, vc)));
+        const __m128i low = _mm_cmplt_epi8(v, _mm_set1_epi8(0x20));
+        // Tab and carriage return are the bytes that read 0x0D with bit 2 set.
+        const __m128i allowed = _mm_or_si128(_mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(0x04)), _mm_set1_epi8('\r')),
+                                             _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
+        __m128i stop = _mm_or_si128(_mm_andnot_si128(allowed, low), _mm_cmpeq_epi8(v, _mm_set1_epi8(A)));
+        if (B != A) stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8(B)));
+        if (C != A && C != B) stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8(C)));
         const unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(stop));
         if (hits) return q + __builtin_ctz(hits);
         q += 16;
@@ -119,8 +118,8 @@ inline const char* SkipPlain(const char* q, const char* end, char a, char b, cha
     for (;; ++q) {
         const unsigned u = Byte(q);
         if (u < 0x20 ? (u != '\t' && u != '\n' && u != '\r')
-                     : (u >= 0x80 || u == static_cast<unsigned char>(a) || u == static_cast<unsigned char>(b) ||
-                        u == static_cast<unsigned char>(c))) {
+                     : (u >= 0x80 || u == static_cast<unsigned char>(A) || u == static_cast<unsigned char>(B) ||
+                        u == static_cast<unsigned char>(C))) {
             return q;
         }
     }
@@ -150,6 +149,36 @@ inline const char* SkipNameChars(const char* q, const char* end) {
     return q;
 }
 
+// Whether the n bytes at a and at b are the same, where a < b and b + n is
+// within the text, before its end.
+inline bool SameBytes(const char* a, const char* b, size_t n, const char* end) {
+#if defined(VEXA_SCAN_SSE2)
+    if (n <= 16 && end - b >= 16) {
+        // Sixteen bytes at a are there too, as a comes first.
+        const unsigned same = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)),
+                                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)))));
+        const unsigned wanted = (1u << n) - 1;
+        return (same & wanted) == wanted;
+    }
+#else
+    (void)end;
+#endif
+    return std::memcmp(a, b, n) == 0;
+}
+
+// The first byte at or after q that stops marks, four a round. Each byte
+// is read only after the one before it passed, so never beyond the text's
+// terminating zero, which every stop table marks.
+inline const char* SkipUnmarked(const char* q, const unsigned char* stops) {
+    for (;; q += 4) {
+        if (stops[Byte(q)]) return q;
+        if (stops[Byte(q + 1)]) return q + 1;
+        if (stops[Byte(q + 2)]) return q + 2;
+        if (stops[Byte(q + 3)]) return q + 3;
+    }
+}
+
 class Checker {
 public:
     Checker(const char* text, const char* end, StrictMode mode, StrictForm form, unsigned flags)
@@ -165,9 +194,7 @@ public:
           externalId(false),
           standaloneYes(false),
           root(false),
-          hashed(false),
-          nameCount(0),
-          summary(0) {}
+          hashed(false) {}
 
     bool Run(StrictFault* fault);
 
@@ -180,9 +207,14 @@ private:
     size_t Decode(const char* q, unsigned long* cp) const;
     const char* Character(const char* q);
     const char* MixedRun(const char* q, const unsigned char* stops);
+    // Four bytes a round: a line break and an indent mostly end in it.
     const char* SkipWhite(const char* q) const {
-        while (IsWhite(*q)) ++q;
-        return q;
+        for (;; q += 4) {
+            if (!IsWhite(q[0])) return q;
+            if (!IsWhite(q[1])) return q + 1;
+            if (!IsWhite(q[2])) return q + 2;
+            if (!IsWhite(q[3])) return q + 3;
+        }
     }
     inline const char* Name(const char* q);
     const char* NameBeyondAscii(const char* q, bool start);
@@ -194,10 +226,12 @@ private:
     const char* Doctype(const char* q);
     const char* Literal(const char* q, bool pubid, const char* construct);
     const char* Subset(const char* q, const char* construct);
-    const char* StartTag(const char* q, bool* empty);
+    const char* OpenTag(const char* q, bool* empty);
+    const char* StartTag(const char* q, const char* r, bool* empty);
     const char* EndTag(const char* q);
     const char* Element(const char* q);
-    bool Repeated(const char* name, size_t n);
+    bool AmongFirst(const char* name, size_t n, size_t count) const;
+    bool RepeatedBeyond(const char* name, size_t n);
 
     const char* const begin;
     const char* const end;
@@ -214,9 +248,7 @@ private:
     bool hashed;                                        // names of the current start tag are in nameSet
     std::vector<std::pair<const char*, size_t> > open;  // names of the open elements
     std::pair<const char*, size_t> firstNames[16];      // attribute names of the current start tag
-    size_t nameCount;
-    std::uint64_t summary;                         // a bit for each of firstNames
-    std::unordered_set<std::string_view> nameSet;  // all of them, for a tag with more
+    std::unordered_set<std::string_view> nameSet;       // all of them, for a tag with more
 };
 
 // Length of the character at q and its code point in *cp; 0 at the end of
@@ -268,6 +300,7 @@ const char* Checker::Character(const char* q) {
 // and ASCII bytes that stops does not mark, as text in a language written
 // beyond ASCII mixes them. The first byte stops marks, or null at a fault.
 const char* Checker::MixedRun(const char* q, const unsigned char* stops) {
+    const bool utf8 = mode == kStrictUtf8;  // read once: Character() may store
     for (;;) {
         const unsigned c = Byte(q);
         if (c < 0x80) {
@@ -278,7 +311,7 @@ const char* Checker::MixedRun(const char* q, const unsigned char* stops) {
         // The commonest forms in line: two bytes, and three below U+D000
         // (no surrogate, no U+FFFE or U+FFFF among them).
         const unsigned b = Byte(q + 1);
-        if (mode == kStrictUtf8 && (b & 0xC0) == 0x80) {
+        if (utf8 && (b & 0xC0) == 0x80) {
             if (c >= 0xC2 && c <= 0xDF) {
                 q += 2;
                 continue;
@@ -445,7 +478,7 @@ const char* Checker::Pi(const char* q) {
     if (r[0] == '?' && r[1] == '>') return r + 2;
     if (!IsWhite(*r)) return Fail(r == end ? VEXA_ERROR_UNCLOSED : VEXA_ERROR_PI, r == end ? q : r);
     for (;;) {
-        r = SkipPlain(r, end, '?', '?', '?');
+        r = SkipPlain<'?', '?', '?'>(r, end);
         if (*r == '?') {
             if (r[1] == '>') return r + 2;
             ++r;
@@ -461,7 +494,7 @@ const char* Checker::Pi(const char* q) {
 const char* Checker::Comment(const char* q) {
     const char* r = q + 4;
     for (;;) {
-        r = SkipPlain(r, end, '-', '-', '-');
+        r = SkipPlain<'-', '-', '-'>(r, end);
         if (*r == '-') {
             if (r[1] == '-') return r[2] == '>' ? r + 3 : Fail(VEXA_ERROR_COMMENT, r);
             ++r;
@@ -477,7 +510,7 @@ const char* Checker::Comment(const char* q) {
 const char* Checker::Cdata(const char* q) {
     const char* r = q + 9;
     for (;;) {
-        r = SkipPlain(r, end, ']', ']', ']');
+        r = SkipPlain<']', ']', ']'>(r, end);
         if (*r == ']') {
             if (r[1] == ']' && r[2] == '>') return r + 3;
             ++r;
@@ -566,23 +599,19 @@ const char* Checker::Doctype(const char* q) {
     return Fail(s == end ? VEXA_ERROR_UNCLOSED : VEXA_ERROR_DOCTYPE, s == end ? q : s);
 }
 
-bool Checker::Repeated(const char* name, size_t n) {
-    const std::pair<const char*, size_t> added(name, n);
-    if (nameCount < 16) {
-        // A name whose summary bit (of its length and end bytes) is new is
-        // new: most are, and need no comparison.
-        const std::uint64_t bit = std::uint64_t(1)
-                                  << ((Byte(name) + Byte(name + n - 1) * 8u + static_cast<unsigned>(n) * 3u) & 63u);
-        const bool seen = (summary & bit) != 0;
-        summary |= bit;
-        for (size_t i = 0; seen && i < nameCount; ++i) {
-            const std::pair<const char*, size_t>& other = firstNames[i];
-            if (other.second == n && other.first[0] == name[0] && std::memcmp(other.first, name, n) == 0) return true;
-        }
-        firstNames[nameCount++] = added;
-        return false;
+// Whether the name of n bytes at name is among the first count names of the
+// current start tag.
+VEXA_NOINLINE bool Checker::AmongFirst(const char* name, size_t n, size_t count) const {
+    for (size_t i = 0; i < count; ++i) {
+        const std::pair<const char*, size_t>& other = firstNames[i];
+        if (other.second == n && other.first[0] == name[0] && std::memcmp(other.first, name, n) == 0) return true;
     }
-    // Many attributes: a table keeps the check linear.
+    return false;
+}
+
+// Whether a name beyond the first sixteen of a start tag came before in it:
+// with that many, a table keeps the check linear.
+VEXA_NOINLINE bool Checker::RepeatedBeyond(const char* name, size_t n) {
     if (!hashed) {
         nameSet.clear();
         for (const auto& other : firstNames) nameSet.insert(std::string_view(other.first, other.second));
@@ -591,13 +620,14 @@ bool Checker::Repeated(const char* name, size_t n) {
     return !nameSet.insert(std::string_view(name, n)).second;
 }
 
-// The start tag at q. Its element is open after it unless *empty.
-const char* Checker::StartTag(const char* q, bool* empty) {
-    const char* r = Name(q + 1);
-    if (!r) return 0;
-    open.push_back(std::make_pair(q + 1, static_cast<size_t>(r - q - 1)));
-    nameCount = 0;
-    summary = 0;
+// The start tag at q from the end of its name at r, the element open already.
+// It stays open unless *empty.
+const char* Checker::StartTag(const char* q, const char* r, bool* empty) {
+    // The first sixteen attribute names are kept with a bit each in summary
+    // (of their length and end bytes): a name whose bit is new is new, and
+    // most are, with no comparison.
+    size_t nameCount = 0;
+    std::uint64_t summary = 0;
     hashed = false;
     bool afterValue = false;
     for (;;) {
@@ -630,7 +660,7 @@ const char* Checker::StartTag(const char* q, bool* empty) {
         // Mostly short: a byte at a time.
         const unsigned char* const stops = kValueStops.table[quote == '\''];
         for (++s;;) {
-            while (!stops[Byte(s)]) ++s;
+            s = SkipUnmarked(s, stops);
             if (*s == quote) break;
             if (*s == '<') return Fail(VEXA_ERROR_LESS_THAN_IN_VALUE, s);
             if (*s == '&') {
@@ -642,15 +672,45 @@ const char* Checker::StartTag(const char* q, bool* empty) {
             }
             if (!s) return 0;
         }
-        if (Repeated(name, static_cast<size_t>(r - name))) return Fail(VEXA_ERROR_REPEATED_ATTRIBUTE, name);
+        const size_t n = static_cast<size_t>(r - name);
+        if (nameCount < 16) {
+            const std::uint64_t bit = std::uint64_t(1)
+                                      << ((Byte(name) + Byte(r - 1) * 8u + static_cast<unsigned>(n) * 3u) & 63u);
+            if ((summary & bit) && AmongFirst(name, n, nameCount)) return Fail(VEXA_ERROR_REPEATED_ATTRIBUTE, name);
+            summary |= bit;
+            firstNames[nameCount++] = std::make_pair(name, n);
+        } else if (RepeatedBeyond(name, n)) {
+            return Fail(VEXA_ERROR_REPEATED_ATTRIBUTE, name);
+        }
         r = s + 1;
         afterValue = true;
     }
 }
 
+// The start tag at q, its name read here and the element opened; a tag
+// with more than its name goes on in StartTag().
+VEXA_NOINLINE const char* Checker::OpenTag(const char* q, bool* empty) {
+    const char* const r = Name(q + 1);
+    if (!r) return 0;
+    open.push_back(std::make_pair(q + 1, static_cast<size_t>(r - q - 1)));
+    if (*r == '>') {
+        *empty = false;
+        return r + 1;
+    }
+    return StartTag(q, r, empty);
+}
+
 // The end tag at q, which must close the element open last.
 const char* Checker::EndTag(const char* q) {
     const char* const name = q + 2;
+    // Mostly the very name open last, then '>': the same bytes make the same
+    // name, read already.
+    const std::pair<const char*, size_t>& last = open.back();
+    if (static_cast<size_t>(end - name) > last.second && name[last.second] == '>' &&
+        SameBytes(last.first, name, last.second, end)) {
+        open.pop_back();
+        return name + last.second + 1;
+    }
     const char* r = Name(name);
     if (!r) return 0;
     const char* s = SkipWhite(r);
@@ -669,10 +729,10 @@ const char* Checker::EndTag(const char* q) {
 // The root element at q with all its content, in one loop.
 const char* Checker::Element(const char* q) {
     bool empty = false;
-    q = StartTag(q, &empty);
+    q = OpenTag(q, &empty);
     if (!q || empty) return q;
     for (;;) {
-        q = SkipPlain(q, end, '<', '&', ']');
+        q = SkipPlain<'<', '&', ']'>(q, end);
         switch (*q) {
             case '<':
                 if (q[1] == '/') {
@@ -689,7 +749,7 @@ const char* Checker::Element(const char* q) {
                         return Fail(StartsWith(q, "<!DOCTYPE") ? VEXA_ERROR_DOCTYPE : VEXA_ERROR_SYNTAX, q);
                     }
                 } else {
-                    q = StartTag(q, &empty);
+                    q = OpenTag(q, &empty);
                 }
                 break;
             case '&':
