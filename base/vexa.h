@@ -1,6 +1,6 @@
 // Vexa: a small XML document object model. MIT licence.
 
-#define VEXA_VERSION_MAJOR 2
+#define VEXA_VERSION_MAJOR 3
 #define VEXA_VERSION_MINOR 0
 #define VEXA_VERSION_PATCH 0
 /// One comparable integer: major * 10000 + minor * 100 + patch.
