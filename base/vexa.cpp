@@ -937,7 +937,15 @@ void Chars::Swap(Chars& other) {
 // ---------------------------------------------------------------- VexaNode
 
 VexaNode::VexaNode(NodeType nodeType)
-    : parent(0), type(nodeType), pooled(false), firstChild(0), lastChild(0), prev(0), next(0), clientData(0) {}
+    : parent(0),
+      type(nodeType),
+      pooled(false),
+      spacePreserved(false),
+      firstChild(0),
+      lastChild(0),
+      prev(0),
+      next(0),
+      clientData(0) {}
 
 VexaNode::~VexaNode() { DeleteChildren(); }
 
@@ -1646,7 +1654,8 @@ VexaDocument::VexaDocument()
       textEncoding(VEXA_ENCODING_DETECT),
       parsedEncoding(VEXA_ENCODING_DETECT),
       fileForm(impl::kFormPlain),
-      memory(0) {}
+      memory(0),
+      whiteSpaceKept(false) {}
 
 VexaDocument::VexaDocument(const char* name)
     : VexaNode(DOCUMENT),
@@ -1658,7 +1667,8 @@ VexaDocument::VexaDocument(const char* name)
       textEncoding(VEXA_ENCODING_DETECT),
       parsedEncoding(VEXA_ENCODING_DETECT),
       fileForm(impl::kFormPlain),
-      memory(0) {
+      memory(0),
+      whiteSpaceKept(false) {
     SetValue(name);
 }
 
@@ -1714,6 +1724,7 @@ VexaNode* VexaDocument::Clone() const {
     copy->textEncoding = textEncoding;
     copy->parsedEncoding = parsedEncoding;
     copy->fileForm = fileForm;
+    copy->whiteSpaceKept = whiteSpaceKept;  // the copy prints as its source does
     CopyChildren(*this, copy.get());
     return copy.release();
 }

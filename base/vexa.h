@@ -378,6 +378,8 @@ protected:
     VexaNode* parent;
     NodeType type;
     bool pooled;  // made in its document's memory, not on the heap
+    // An element's parse: xml:space="preserve" is in effect for its content.
+    bool spacePreserved;
     VexaNode* firstChild;
     VexaNode* lastChild;
     impl::Chars value;
@@ -644,6 +646,7 @@ private:
     VexaDocument* document;
     VexaMemory* memory;  // where the parse makes its nodes; null for the heap
     int encoding;        // the text encoding this parse reads with, never DETECT
+    bool preserve;       // xml:space="preserve" is in effect where the parse is
 };
 
 /// The root of a tree: holds the top-level nodes and the error state. The
@@ -712,6 +715,9 @@ public:
     /// The encoding set, or under VEXA_ENCODING_DETECT the one the last parse
     /// decided on (VEXA_ENCODING_DETECT before any parse).
     int TextEncoding() const;
+    /// True when the last parse kept white space as written (condensing
+    /// off): the text then holds the layout, and the indented form adds none.
+    bool WhiteSpaceKept() const { return whiteSpaceKept; }
 
     virtual VexaNode* Clone() const;
     virtual void Print(FILE* file, int depth) const;
@@ -730,10 +736,11 @@ private:
     int tabsize;
     VexaCursor errorLocation;
     int maxDepth;
-    int textEncoding;    // the setting
-    int parsedEncoding;  // the last parse's decision; DETECT before any parse
-    int fileForm;        // byte order mark or UTF-16 form the file had (SaveFile writes it again)
-    VexaMemory* memory;  // the nodes its parses make; made by the first parse
+    int textEncoding;     // the setting
+    int parsedEncoding;   // the last parse's decision; DETECT before any parse
+    int fileForm;         // byte order mark or UTF-16 form the file had (SaveFile writes it again)
+    VexaMemory* memory;   // the nodes its parses make; made by the first parse
+    bool whiteSpaceKept;  // see WhiteSpaceKept()
 };
 
 /// A null-safe wrapper of a node pointer for chained navigation: a step that

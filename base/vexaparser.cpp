@@ -127,6 +127,13 @@ using impl::kCharClass;
 
 bool condenseWhiteSpaceFlag = true;
 
+// Whether the parse that data tracks condenses white space in text; the one
+// place the parser reads the setting. data may be null.
+inline bool Condensing(const VexaParsingData* data) {
+    (void)data;
+    return condenseWhiteSpaceFlag;
+}
+
 // Name bytes for the scanning loop: 1 for a name character, 0 for the rest,
 // and 2 beside the 1 for one that may start a name. Bytes beyond ASCII are
 // name characters whatever the locale: they are the multi-byte characters
@@ -580,10 +587,28 @@ inline const char* SkipCondensed(const char* p, const char* run, const char* lim
     return p;
 }
 
+// Appends s[0, n) with each line end as XML reads it: a CR LF, or a CR
+// alone, is one LF.
 template <class Out>
-const char* ScanText(const char* p, const char* limit, int encoding, bool normalize, Out& text, bool trimWhiteSpace,
+void PutLineEnds(Out& text, const char* s, size_t n) {
+    const char* const end = s + n;
+    for (const char* cr; (cr = static_cast<const char*>(std::memchr(s, '\r', static_cast<size_t>(end - s))));) {
+        text.Put(s, static_cast<size_t>(cr - s));
+        text.Put('\n');
+        s = cr + 1;
+        if (s != end && *s == '\n') ++s;
+    }
+    text.Put(s, static_cast<size_t>(end - s));
+}
+
+// How ScanText treats what is written in verbatim text: as it stands, as an
+// attribute value (a tab, line break or CR LF is one space), or as content
+// (a CR LF or a lone CR is one LF).
+enum LineRule { kAsWritten, kAttributeValue, kContent };
+
+template <class Out>
+const char* ScanText(const char* p, const char* limit, int encoding, int rule, Out& text, bool condense,
                      const char* endTag, bool exactCase) {
-    const bool condense = trimWhiteSpace && condenseWhiteSpaceFlag;
     if (condense) {
         p = VexaBase::SkipWhiteSpace(p);
     }
@@ -600,7 +625,7 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
         // A value of a parsed attribute is read as XML reads it (normalize):
         // a tab, line break or CR LF written in it is one space; references
         // keep theirs.
-        if (normalize) {
+        if (rule == kAttributeValue) {
             const unsigned char* const controls = kStops.normalizing[endLower == '"' ? 1 : endLower == '<' ? 0 : 2];
             for (;;) {
                 const char* run = p;
@@ -621,7 +646,11 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
         for (;;) {
             const char* run = p;
             p = SkipVerbatim<false>(p, limit, stops, endLower);
-            if (p != run) text.Put(run, static_cast<size_t>(p - run));
+            if (rule == kContent) {
+                PutLineEnds(text, run, static_cast<size_t>(p - run));  // a CR LF never spans a stop
+            } else if (p != run) {
+                text.Put(run, static_cast<size_t>(p - run));
+            }
             if (!*p) return 0;
             if (*p != '&') return p + 1;
             p = AppendReference(p, encoding, text);
@@ -751,14 +780,14 @@ struct CountOut {
 // is not simply the first delimiter: a reference by the classic rules may
 // run past one. Only text with references or white space to fold comes here.
 const char* ScanInto(impl::Chars* chars, VexaMemory* memory, const char* p, const char* start, const char* limit,
-                     int encoding, bool normalize, bool trimWhiteSpace, const char* endTag) {
+                     int encoding, int rule, bool condense, const char* endTag) {
     CountOut count = {static_cast<size_t>(start - p)};
-    ScanText(start, limit, encoding, normalize, count, trimWhiteSpace, endTag, false);
+    ScanText(start, limit, encoding, rule, count, condense, endTag, false);
     const size_t room = count.n + 1;
     char* const place = memory ? memory->Reserve(room) : new char[room];
     BufferOut out = {place};
     out.Put(p, static_cast<size_t>(start - p));
-    const char* const after = ScanText(start, limit, encoding, normalize, out, trimWhiteSpace, endTag, false);
+    const char* const after = ScanText(start, limit, encoding, rule, out, condense, endTag, false);
     const size_t n = static_cast<size_t>(out.at - place);
     place[n] = 0;
     if (memory) memory->Commit(n + 1);
@@ -1209,7 +1238,8 @@ const char* VexaBase::ReadText(const char* p, std::string* text, bool trimWhiteS
                                bool exactCase) {
     text->clear();
     StringOut out = {text};
-    return ScanText(p, 0, VEXA_ENCODING_LEGACY, false, out, trimWhiteSpace, endTag, exactCase);
+    return ScanText(p, 0, VEXA_ENCODING_LEGACY, kAsWritten, out, trimWhiteSpace && condenseWhiteSpaceFlag, endTag,
+                    exactCase);
 }
 
 // ---------------------------------------------------------- locations
@@ -1223,7 +1253,8 @@ VexaParsingData::VexaParsingData(const char* start, int tabSize, int row, int co
       depth(0),
       document(0),
       memory(0),
-      encoding(VEXA_ENCODING_LEGACY) {
+      encoding(VEXA_ENCODING_LEGACY),
+      preserve(false) {
     VEXA_ASSERT(start);
 }
 
@@ -1322,22 +1353,24 @@ const char* VexaText::Parse(const char* p, VexaParsingData* data) {
     StampNode(data, p, &location);
     const char* const limit = data ? data->end : 0;
     const int encoding = data ? data->encoding : VEXA_ENCODING_LEGACY;
-    const bool condense = condenseWhiteSpaceFlag;
+    // Under xml:space="preserve" text is kept as written whatever the setting.
+    const bool condense = Condensing(data) && !(data && data->preserve);
     if (!p) return 0;
     if (condense) {
         if (!*p) return 0;
         p = SkipSpaces(p, limit);
     }
-    // Mostly the text runs straight to the next tag, with nothing to decode
-    // and no white space to condense: one scan finds it, one copy keeps it.
+    // Mostly the text runs straight to the next tag, with nothing to decode,
+    // no white space to condense and no CR to read as a line end: one scan
+    // finds it, one copy keeps it.
     const unsigned char* const stops = kStops.table[condense ? 1 : 0];
     const char* const plain =
         condense ? SkipCondensed(p, p, limit, stops, '<') : SkipVerbatim<false>(p, limit, stops, '<');
-    if (*plain == '<') {
+    if (*plain == '<' && (condense || !std::memchr(p, '\r', static_cast<size_t>(plain - p)))) {
         CopyInto(&value, memory, p, static_cast<size_t>(plain - p), limit);
         return plain;
     }
-    const char* const end = ScanInto(&value, memory, p, p, limit, encoding, false, true, "<");
+    const char* const end = ScanInto(&value, memory, p, p, limit, encoding, kContent, condense, "<");
     return end ? end - 1 : 0;
 }
 
@@ -1352,7 +1385,7 @@ const char* VexaComment::Parse(const char* p, VexaParsingData* data) {
         return 0;
     }
     if (!data || data->encoding == VEXA_ENCODING_LEGACY) {
-        return ScanInto(&value, memory, p + 4, p + 4, 0, VEXA_ENCODING_LEGACY, false, false, "-->");
+        return ScanInto(&value, memory, p + 4, p + 4, 0, VEXA_ENCODING_LEGACY, kAsWritten, false, "-->");
     }
     // A comment holds no references: other readers take it as written.
     const char* const start = p + 4;
@@ -1454,7 +1487,7 @@ VEXA_ALWAYS_INLINE const char* VexaAttribute::Read(const char* p, VexaParsingDat
     if (*p == '\'' || *p == '"') {
         const char end[2] = {*p, 0};
         ++p;
-        if (!data) return ScanInto(&value, memory, p, p, 0, VEXA_ENCODING_LEGACY, false, false, end);
+        if (!data) return ScanInto(&value, memory, p, p, 0, VEXA_ENCODING_LEGACY, kAsWritten, false, end);
         // Mostly a value holds nothing to decode or normalize: one scan finds
         // its end, one copy keeps it.
         const unsigned char* const controls = kStops.normalizing[end[0] == '"' ? 1 : 2];
@@ -1463,7 +1496,7 @@ VEXA_ALWAYS_INLINE const char* VexaAttribute::Read(const char* p, VexaParsingDat
             CopyInto(&value, memory, p, static_cast<size_t>(plain - p), data->end);
             return plain + 1;
         }
-        return ScanInto(&value, memory, p, plain, data->end, data->encoding, true, false, end);
+        return ScanInto(&value, memory, p, plain, data->end, data->encoding, kAttributeValue, false, end);
     }
     const char* start = p;
     while (*p && !IsSpaceByte(*p) && *p != '/' && *p != '>') ++p;
@@ -1506,6 +1539,7 @@ const char* VexaElement::Parse(const char* p, VexaParsingData* data) {
 
 const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocument* doc, bool* open) {
     StampNode(data, p, &location);
+    spacePreserved = data->preserve;  // until an xml:space attribute says otherwise
     if (*p != '<') {
         Report(doc, VEXA_ERROR_ELEMENT, p, data);
         return 0;
@@ -1577,6 +1611,12 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
         pending.attribute = 0;
         attributeSet.Append(added);
         names.Added(added);
+        if (added->name.size() == 9 && std::memcmp(added->name.c_str(), "xml:space", 9) == 0) {
+            // Any other value leaves what the parent had.
+            const impl::Chars& v = added->value;
+            if (v.size() == 8 && std::memcmp(v.c_str(), "preserve", 8) == 0) spacePreserved = true;
+            if (v.size() == 7 && std::memcmp(v.c_str(), "default", 7) == 0) spacePreserved = false;
+        }
     }
 }
 
@@ -1585,8 +1625,19 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
     VexaParsingData untracked(p ? p : "", 0, -1, -1);
     untracked.document = doc;
     if (!data) data = &untracked;
-    p = SkipWhiteSpace(p);
-    if (!p) {
+    // White space between markup is text where it is kept: with condensing
+    // off, and under xml:space="preserve". The tracker says where the parse
+    // is for the text parser, and has its state back however this ends.
+    const bool condensing = Condensing(data);
+    struct SpaceGuard {
+        VexaParsingData* data;
+        bool saved;
+        ~SpaceGuard() { data->preserve = saved; }
+    } spaceGuard = {data, data->preserve};
+    data->preserve = spacePreserved;
+    bool keep = !condensing || spacePreserved;
+    if (!keep) p = SkipWhiteSpace(p);
+    if (!p || !*p) {
         Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
         return 0;
     }
@@ -1605,7 +1656,7 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
             // happens; a blank one goes again.
             VexaText* text = static_cast<VexaText*>(current->LinkEndChild(Create(TEXT, data->memory)));
             p = text->Parse(p, data);
-            if (text->Blank()) {
+            if (keep ? text->value.empty() : text->Blank()) {
                 current->lastChild = text->prev;
                 if (text->prev) {
                     text->prev->next = 0;
@@ -1624,13 +1675,19 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
             p += closing;
             --data->depth;
             current = static_cast<VexaElement*>(current->parent);
+            data->preserve = current->spacePreserved;
+            keep = !condensing || current->spacePreserved;
         } else {
             VexaNode* node = current->LinkEndChild(Create(KindAt(p), data->memory));
             if (node->type == ELEMENT) {
                 VexaElement* child = static_cast<VexaElement*>(node);
                 bool open = false;
                 p = child->OpenTag(p, data, doc, &open);
-                if (open) current = child;
+                if (open) {
+                    current = child;
+                    data->preserve = current->spacePreserved;
+                    keep = !condensing || current->spacePreserved;
+                }
             } else {
                 p = node->Parse(p, data);
             }
@@ -1639,7 +1696,7 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
             Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
             return 0;
         }
-        p = SkipSpaces(p, data->end);
+        if (!keep) p = SkipSpaces(p, data->end);
     }
 }
 
@@ -1676,6 +1733,7 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
     if (!memory) memory = new VexaMemory();
     tracker.memory = memory;
     tracker.end = p + std::strlen(p);  // lets the scanners read whole words
+    whiteSpaceKept = !Condensing(&tracker);
     p = SkipWhiteSpace(p);
     while (p && *p) {
         if (*p != '<') {
