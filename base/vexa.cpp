@@ -10,6 +10,8 @@
 #include <new>
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "vexaencoding.h"
 #include "vexaimpl.h"
@@ -398,6 +400,20 @@ public:
     void PutEscaped(const std::string& s) { PutEscaped(s.data(), s.size()); }
     void PutEscaped(const impl::Chars& s) { PutEscaped(s.c_str(), s.size()); }
     void PutEscaped(const char* s) { PutEscaped(s, std::strlen(s)); }
+    // Text where the layout is the text's own: its line feeds and tabs are
+    // written as they are, so that it reads as it was written.
+    void PutLaidOut(const impl::Chars& text) {
+        const char* s = text.c_str();
+        const char* const end = s + text.size();
+        for (;;) {
+            const char* brk = s;
+            while (brk != end && *brk != '\n' && *brk != '\t') ++brk;
+            PutEscaped(s, static_cast<size_t>(brk - s));
+            if (brk == end) return;
+            Put(*brk);
+            s = brk + 1;
+        }
+    }
     // A name is never written with references, which a name may not hold:
     // its bytes beyond ASCII stay as they are in every encoding.
     void PutName(const char* s, size_t n) { PutEscapedAs<true>(s, n, VEXA_ENCODING_UTF8, kNoQuote); }
@@ -467,6 +483,51 @@ public:
         Put(indentBlock, n);
     }
     void LineBreak() { Put(lineBreak, lineBreakLength); }
+
+    // Where the indented form adds no layout, as that would add text: in a
+    // document parsed with white space kept, and inside an element under
+    // xml:space="preserve". The state is that of the level being written;
+    // an element that sets xml:space keeps what held outside it here until
+    // its end tag, on the heap, so that depth costs no stack.
+    bool Flat() const { return keptDocument || preserve; }
+    void StartSpace(const VexaNode& root) {
+        const VexaDocument* doc = root.GetDocument();
+        keptDocument = doc && doc->WhiteSpaceKept();
+        preserve = false;
+        for (const VexaNode* up = root.Parent(); up; up = up->Parent()) {
+            const int space = up->ToElement() ? SpaceOf(*up->ToElement()) : -1;
+            if (space >= 0) {
+                preserve = space == 1;
+                break;
+            }
+        }
+    }
+    // Entering the content of element.
+    void EnterSpace(const VexaElement& element) {
+        const int space = SpaceOf(element);
+        if (space < 0) return;
+        scopes.push_back(std::make_pair(&element, preserve));
+        preserve = space == 1;
+    }
+    // Leaving the content of element.
+    void LeaveSpace(const VexaElement& element) {
+        if (scopes.empty() || scopes.back().first != &element) return;
+        preserve = scopes.back().second;
+        scopes.pop_back();
+    }
+    // 1 when element says xml:space="preserve", 0 for "default", -1 when it
+    // says neither (any other value leaves what held outside it).
+    static int SpaceOf(const VexaElement& element) {
+        for (const VexaAttribute* a = element.FirstAttribute(); a; a = a->Next()) {
+            const impl::Chars& name = impl::Access::Name(*a);
+            if (name.size() != 9 || std::memcmp(name.c_str(), "xml:space", 9) != 0) continue;
+            const impl::Chars& value = impl::Access::Value(*a);
+            if (value.size() == 8 && std::memcmp(value.c_str(), "preserve", 8) == 0) return 1;
+            if (value.size() == 7 && std::memcmp(value.c_str(), "default", 7) == 0) return 0;
+            return -1;
+        }
+        return -1;
+    }
 
     // Hands on what is held; false once any write has failed.
     bool Flush() {
@@ -573,6 +634,9 @@ private:
     bool failed;
     int encoding;    // never DETECT
     bool keepBytes;  // bytes beyond ASCII are written as they are
+    bool keptDocument = false;
+    bool preserve = false;
+    std::vector<std::pair<const VexaElement*, bool>> scopes;  // an element setting xml:space, what held outside
     const char* indent = "    ";
     size_t indentLength = 4;
     size_t indentRun = 0;  // the length of indentBlock's whole copies
@@ -687,7 +751,8 @@ void WriteLeaf(const VexaNode& node, Writer& w, bool compact) {
     }
 }
 
-// The indented form.
+// The indented form; where it adds no layout (Writer::Flat), text keeps its
+// own line feeds and tabs.
 struct Indented {
     static bool Open(const VexaNode& node, int depth, Writer& w) {
         switch (node.Type()) {
@@ -695,7 +760,7 @@ struct Indented {
                 return node.FirstChild() != nullptr;
             case VexaNode::ELEMENT: {
                 const VexaElement& element = static_cast<const VexaElement&>(node);
-                w.Indent(depth);
+                if (!w.Flat()) w.Indent(depth);
                 w.Put('<');
                 w.Put(impl::Access::Value(element));
                 WriteAttributes(element, w);
@@ -705,8 +770,10 @@ struct Indented {
                     return false;
                 }
                 w.Put('>');
+                w.EnterSpace(element);
                 if (first == element.LastChild() && first->Type() == VexaNode::TEXT) {
-                    w.PutEscaped(impl::Access::Value(*first));  // a lone text stays on the element's line
+                    WriteText(*first, w);  // a lone text stays on the element's line
+                    w.LeaveSpace(element);
                     WriteEndTag(element, w);
                     return false;
                 }
@@ -714,20 +781,34 @@ struct Indented {
             }
             case VexaNode::COMMENT:
             case VexaNode::UNKNOWN:
-                w.Indent(depth);  // text and declarations stay where they are
+                if (!w.Flat()) w.Indent(depth);  // text and declarations stay where they are
                 break;
+            case VexaNode::TEXT:
+                WriteText(node, w);
+                return false;
         }
         WriteLeaf(node, w, false);
         return false;
     }
+    static void WriteText(const VexaNode& text, Writer& w) {
+        if (w.Flat()) {
+            w.PutLaidOut(impl::Access::Value(text));
+        } else {
+            w.PutEscaped(impl::Access::Value(text));
+        }
+    }
     static void Close(const VexaNode& node, int depth, Writer& w) {
         if (node.Type() != VexaNode::ELEMENT) return;
-        w.LineBreak();
-        w.Indent(depth);
-        WriteEndTag(static_cast<const VexaElement&>(node), w);
+        const VexaElement& element = static_cast<const VexaElement&>(node);
+        if (!w.Flat()) {
+            w.LineBreak();
+            w.Indent(depth);
+        }
+        w.LeaveSpace(element);
+        WriteEndTag(element, w);
     }
     static void Before(const VexaNode& parent, const VexaNode& child, Writer& w) {
-        if (parent.Type() == VexaNode::ELEMENT && child.Type() != VexaNode::TEXT) w.LineBreak();
+        if (parent.Type() == VexaNode::ELEMENT && child.Type() != VexaNode::TEXT && !w.Flat()) w.LineBreak();
     }
     static void After(const VexaNode& parent, Writer& w) {
         if (parent.Type() == VexaNode::DOCUMENT) w.LineBreak();
@@ -848,6 +929,7 @@ template <class Target>
 bool PrintIndented(Target* target, const VexaNode& node, int depth, const VexaPrintOptions& options) {
     Writer w(target, impl::OutputEncoding(node));
     w.SetLayout(options.indent, options.lineBreak);
+    w.StartSpace(node);
     PrintNode(node, depth, w);
     return w.Flush();
 }
