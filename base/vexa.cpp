@@ -10,6 +10,7 @@
 #include <new>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -400,6 +401,27 @@ public:
     void PutEscaped(const std::string& s) { PutEscaped(s.data(), s.size()); }
     void PutEscaped(const impl::Chars& s) { PutEscaped(s.c_str(), s.size()); }
     void PutEscaped(const char* s) { PutEscaped(s, std::strlen(s)); }
+    // Text that a reader condensing white space reads back as it is: a
+    // space first, last or after another space is written as a reference,
+    // which the reader keeps. Condensed text holds such spaces only where
+    // references made them.
+    void PutCondensable(const impl::Chars& text) {
+        const char* const s = text.c_str();
+        const size_t n = text.size();
+        if (n == 0 || (s[0] != ' ' && s[n - 1] != ' ' && std::string_view(s, n).find("  ") == std::string_view::npos)) {
+            PutEscaped(s, n);
+            return;
+        }
+        size_t start = 0;
+        for (size_t i = 0; i < n; ++i) {
+            if (s[i] == ' ' && (i == 0 || i == n - 1 || s[i - 1] == ' ')) {
+                PutEscaped(s + start, i - start);
+                Put("&#x20;", 6);
+                start = i + 1;
+            }
+        }
+        PutEscaped(s + start, n - start);
+    }
     // Text where the layout is the text's own: its line feeds and tabs are
     // written as they are, so that it reads as it was written.
     void PutLaidOut(const impl::Chars& text) {
@@ -490,9 +512,20 @@ public:
     // an element that sets xml:space keeps what held outside it here until
     // its end tag, on the heap, so that depth costs no stack.
     bool Flat() const { return keptDocument || preserve; }
+    // Text of a document read with condensing on is written so that it
+    // reads back the same (see PutCondensable); text of one built in code
+    // is written as it is.
+    void PutText(const impl::Chars& text) {
+        if (condensedDocument) {
+            PutCondensable(text);
+        } else {
+            PutEscaped(text);
+        }
+    }
     void StartSpace(const VexaNode& root) {
         const VexaDocument* doc = root.GetDocument();
         keptDocument = doc && doc->WhiteSpaceKept();
+        condensedDocument = doc && impl::Access::TextCondensed(*doc);
         preserve = false;
         for (const VexaNode* up = root.Parent(); up; up = up->Parent()) {
             const int space = up->ToElement() ? SpaceOf(*up->ToElement()) : -1;
@@ -635,6 +668,7 @@ private:
     int encoding;    // never DETECT
     bool keepBytes;  // bytes beyond ASCII are written as they are
     bool keptDocument = false;
+    bool condensedDocument = false;
     bool preserve = false;
     std::vector<std::pair<const VexaElement*, bool>> scopes;  // an element setting xml:space, what held outside
     const char* indent = "    ";
@@ -743,7 +777,7 @@ void WriteLeaf(const VexaNode& node, Writer& w, bool compact) {
             w.Put('>');
             break;
         case VexaNode::TEXT:
-            w.PutEscaped(impl::Access::Value(node));
+            w.PutText(impl::Access::Value(node));
             break;
         case VexaNode::DECLARATION:
             WriteDeclaration(static_cast<const VexaDeclaration&>(node), w, compact);
@@ -794,7 +828,7 @@ struct Indented {
         if (w.Flat()) {
             w.PutLaidOut(impl::Access::Value(text));
         } else {
-            w.PutEscaped(impl::Access::Value(text));
+            w.PutText(impl::Access::Value(text));
         }
     }
     static void Close(const VexaNode& node, int depth, Writer& w) {
@@ -850,9 +884,15 @@ struct Compact {
     }
 };
 
-void PrintNode(const VexaNode& node, int depth, Writer& w) { Walk<Indented>(node, depth, w); }
+void PrintNode(const VexaNode& node, int depth, Writer& w) {
+    w.StartSpace(node);
+    Walk<Indented>(node, depth, w);
+}
 
-void StreamNode(const VexaNode& node, Writer& w) { Walk<Compact>(node, 0, w); }
+void StreamNode(const VexaNode& node, Writer& w) {
+    w.StartSpace(node);
+    Walk<Compact>(node, 0, w);
+}
 
 // Whether the stored value equals v byte for byte.
 bool ValueIs(const impl::Chars& value, const char* v) {
@@ -929,7 +969,6 @@ template <class Target>
 bool PrintIndented(Target* target, const VexaNode& node, int depth, const VexaPrintOptions& options) {
     Writer w(target, impl::OutputEncoding(node));
     w.SetLayout(options.indent, options.lineBreak);
-    w.StartSpace(node);
     PrintNode(node, depth, w);
     return w.Flush();
 }
@@ -1737,7 +1776,7 @@ VexaDocument::VexaDocument()
       parsedEncoding(VEXA_ENCODING_DETECT),
       fileForm(impl::kFormPlain),
       memory(0),
-      whiteSpaceKept(false) {}
+      parsedSpace(kSpaceNotParsed) {}
 
 VexaDocument::VexaDocument(const char* name)
     : VexaNode(DOCUMENT),
@@ -1750,7 +1789,7 @@ VexaDocument::VexaDocument(const char* name)
       parsedEncoding(VEXA_ENCODING_DETECT),
       fileForm(impl::kFormPlain),
       memory(0),
-      whiteSpaceKept(false) {
+      parsedSpace(kSpaceNotParsed) {
     SetValue(name);
 }
 
@@ -1806,7 +1845,7 @@ VexaNode* VexaDocument::Clone() const {
     copy->textEncoding = textEncoding;
     copy->parsedEncoding = parsedEncoding;
     copy->fileForm = fileForm;
-    copy->whiteSpaceKept = whiteSpaceKept;  // the copy prints as its source does
+    copy->parsedSpace = parsedSpace;  // the copy prints as its source does
     CopyChildren(*this, copy.get());
     return copy.release();
 }

@@ -717,7 +717,7 @@ public:
     int TextEncoding() const;
     /// True when the last parse kept white space as written (condensing
     /// off): the text then holds the layout, and the indented form adds none.
-    bool WhiteSpaceKept() const { return whiteSpaceKept; }
+    bool WhiteSpaceKept() const { return parsedSpace == kSpaceKept; }
 
     virtual VexaNode* Clone() const;
     virtual void Print(FILE* file, int depth) const;
@@ -736,11 +736,14 @@ private:
     int tabsize;
     VexaCursor errorLocation;
     int maxDepth;
-    int textEncoding;     // the setting
-    int parsedEncoding;   // the last parse's decision; DETECT before any parse
-    int fileForm;         // byte order mark or UTF-16 form the file had (SaveFile writes it again)
-    VexaMemory* memory;   // the nodes its parses make; made by the first parse
-    bool whiteSpaceKept;  // see WhiteSpaceKept()
+    int textEncoding;    // the setting
+    int parsedEncoding;  // the last parse's decision; DETECT before any parse
+    int fileForm;        // byte order mark or UTF-16 form the file had (SaveFile writes it again)
+    VexaMemory* memory;  // the nodes its parses make; made by the first parse
+    // How the last parse read white space in text, for the written forms:
+    // kept (see WhiteSpaceKept()), condensed, or no parse yet.
+    enum { kSpaceNotParsed, kSpaceCondensed, kSpaceKept };
+    unsigned char parsedSpace;
 };
 
 /// A null-safe wrapper of a node pointer for chained navigation: a step that

@@ -63,6 +63,10 @@ struct Access {
     static const Chars& Value(const VexaNode& node) { return node.value; }
     static const Chars& Name(const VexaAttribute& attribute) { return attribute.name; }
     static const Chars& Value(const VexaAttribute& attribute) { return attribute.value; }
+    // Whether the document's last parse condensed white space in text.
+    static bool TextCondensed(const VexaDocument& document) {
+        return document.parsedSpace == VexaDocument::kSpaceCondensed;
+    }
     // Records that a pooled attribute of the document's came to hold heap
     // memory; null for an attribute in no document.
     static void NoteAttributeOnHeap(const VexaDocument* document) {

@@ -1733,7 +1733,7 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
     if (!memory) memory = new VexaMemory();
     tracker.memory = memory;
     tracker.end = p + std::strlen(p);  // lets the scanners read whole words
-    whiteSpaceKept = !Condensing(&tracker);
+    parsedSpace = Condensing(&tracker) ? kSpaceCondensed : kSpaceKept;
     p = SkipWhiteSpace(p);
     while (p && *p) {
         if (*p != '<') {

@@ -85,7 +85,9 @@ struct PrintRow {
 };
 
 const PrintRow kPrintRows[] = {
-    // Classic layout where the text was condensed.
+    // Classic layout where the text was condensed; spaces from references
+    // that a condensing reader would drop are written as references.
+    {true, "<a>&#x20;a &#x20;b&#x20;<b/></a>", "<a>&#x20;a &#x20;b&#x20;\n    <b />\n</a>\n"},
     {true, "<p>Click <b>here</b> <i>now</i>, please.</p>",
      "<p>Click\n    <b>here</b>\n    <i>now</i>, please.\n</p>\n"},
     // Kept: written as it was read, line feeds and tabs in text as they are.
