@@ -477,6 +477,35 @@ public:
             Put(s, zero ? static_cast<size_t>(static_cast<const char*>(zero) - s) : n);
         }
     }
+    // A comment in the indented form, as it is held up to a zero byte. The
+    // reader of the classic rules decodes references in a comment and ends
+    // it at the first "-->": there, a '&' that would start a reference is
+    // written "&amp;", and the '>' of a "-->" (which only a reference or a
+    // caller can put there) "&gt;", so that the comment reads back as it is.
+    void PutPrintedComment(const impl::Chars& s) {
+        const char* const held = s.c_str();
+        const size_t n = std::strlen(held);
+        if (encoding != VEXA_ENCODING_LEGACY) {
+            Put(held, n);
+            return;
+        }
+        size_t start = 0;
+        for (size_t i = 0; i < n; ++i) {
+            char decoded;
+            const char* replace = 0;
+            if (held[i] == '&' && VexaBase::GetEntity(held + i, &decoded) != held + i + 1) {
+                replace = "&amp;";
+            } else if (held[i] == '>' && i >= 2 && held[i - 1] == '-' && held[i - 2] == '-') {
+                replace = "&gt;";
+            }
+            if (replace) {
+                Put(held + start, i - start);
+                Put(replace);
+                start = i + 1;
+            }
+        }
+        Put(held + start, n - start);
+    }
     void PutComment(const std::string& s) { PutComment(s.data(), s.size()); }
     void PutComment(const impl::Chars& s) { PutComment(s.c_str(), s.size()); }
     // What the indented form writes per level and at each line end; null
@@ -696,6 +725,13 @@ void WriteAttributes(const VexaElement& element, Writer& w) {
     }
 }
 
+bool NeedsEscapeInDeclaration(const char* value) {
+    for (const char* p = value; *p; ++p) {
+        if (*p == '"' || *p == '&' || static_cast<unsigned char>(*p) < 0x20) return true;
+    }
+    return false;
+}
+
 // The declaration's pseudo-attributes; the compact form escapes them.
 void WriteDeclaration(const VexaDeclaration& decl, Writer& w, bool escape) {
     const char* const keys[3] = {"version", "encoding", "standalone"};
@@ -705,7 +741,10 @@ void WriteDeclaration(const VexaDeclaration& decl, Writer& w, bool escape) {
         if (!*values[i]) continue;
         w.Put(keys[i]);
         w.Put("=\"", 2);
-        if (escape) {
+        // A field that holds a quote, a '&' or a control character (which
+        // the reader would take for a space) is escaped in both forms, so
+        // that it reads back as it is.
+        if (escape || NeedsEscapeInDeclaration(values[i])) {
             w.PutEscaped(values[i]);
         } else {
             w.Put(values[i]);
@@ -767,7 +806,7 @@ void WriteLeaf(const VexaNode& node, Writer& w, bool compact) {
             if (compact) {
                 w.PutComment(impl::Access::Value(node));
             } else {
-                w.Put(node.Value());
+                w.PutPrintedComment(impl::Access::Value(node));
             }
             w.Put("-->", 3);
             break;
