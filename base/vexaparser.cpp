@@ -742,6 +742,22 @@ VEXA_ALWAYS_INLINE void CopyInto(impl::Chars* chars, VexaMemory* memory, const c
     CopyAny(chars, memory, s, n);
 }
 
+// As CopyInto, with each CR LF or lone CR one LF, as XML reads line ends
+// (in CDATA sections and processing instructions, here).
+void CopyLineEnds(impl::Chars* chars, VexaMemory* memory, const char* s, size_t n) {
+    if (!std::memchr(s, '\r', n)) {
+        CopyInto(chars, memory, s, n);
+        return;
+    }
+    char* const place = memory ? memory->Reserve(n + 1) : new char[n + 1];
+    BufferOut out = {place};
+    PutLineEnds(out, s, n);
+    const size_t k = static_cast<size_t>(out.at - place);
+    place[k] = 0;
+    if (memory) memory->Commit(k + 1);
+    chars->Adopt(place, k, memory != 0);
+}
+
 // White space from p on; p is not null. With the end of the text known
 // (limit), a long run (indentation) goes sixteen bytes at a time.
 inline const char* SkipSpaces(const char* p, const char* limit = 0) {
@@ -1412,10 +1428,11 @@ const char* VexaUnknown::Parse(const char* p, VexaParsingData* data) {
     const char* start = ++p;
     for (; *p; ++p) {
         if (scanner.Feed(*p)) {
-            CopyInto(&value, memory, start, static_cast<size_t>(p - start));
+            CopyLineEnds(&value, memory, start, static_cast<size_t>(p - start));
             return p + 1;
         }
     }
+    // Cut off by the end: kept as written, which tells it (Unterminated).
     CopyInto(&value, memory, start, static_cast<size_t>(p - start));
     return p;
 }

@@ -71,6 +71,13 @@ TEST(WhiteSpace, LineEndsLeaveRowsAndColumns) {
             EXPECT_EQ(at[1], e->Column()) << e->Value() << " condense " << condense;
             e = e->NextSiblingElement();
         }
+        // CDATA sections and processing instructions read line ends so too.
+        VexaDocument marked;
+        marked.Parse("<a><![CDATA[x\r\ny\r]]><?p a\r\nb?><!--c\r\n--></a>");
+        const VexaNode* cdata = marked.FirstChildElement()->FirstChild();
+        ASSERT_TRUE(cdata && cdata->NextSibling());
+        EXPECT_EQ("![CDATA[x\ny\n]]", cdata->ValueStr());
+        EXPECT_EQ("?p a\nb?", cdata->NextSibling()->ValueStr());
         // Kept text starts where its white space does.
         const VexaNode* first = doc.FirstChildElement()->FirstChild();
         EXPECT_EQ(condense ? VexaNode::ELEMENT : VexaNode::TEXT, first->Type());
