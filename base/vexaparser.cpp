@@ -822,6 +822,22 @@ VEXA_ALWAYS_INLINE const char* ReadNameInto(const char* p, VexaMemory* memory, i
     return q;
 }
 
+// Whether the content of an element with the attributes from first on keeps
+// white space: an xml:space of "preserve" says yes, "default" no; without
+// one, or with another value, what it inherited holds.
+VEXA_NOINLINE
+bool SpaceSays(const VexaAttribute* first, bool inherited) {
+    for (const VexaAttribute* a = first; a; a = a->Next()) {
+        const impl::Chars& name = impl::Access::Name(*a);
+        if (name.size() != 9 || std::memcmp(name.c_str(), "xml:space", 9) != 0) continue;
+        const impl::Chars& value = impl::Access::Value(*a);
+        if (value.size() == 8 && std::memcmp(value.c_str(), "preserve", 8) == 0) return true;
+        if (value.size() == 7 && std::memcmp(value.c_str(), "default", 7) == 0) return false;
+        return inherited;
+    }
+    return inherited;
+}
+
 // Puts the parse's nesting count back as it was when one element's parse
 // ends, however it ends.
 class DepthGuard {
@@ -891,6 +907,10 @@ public:
         if (!slots.empty()) Insert(Slot{last, attribute});
     }
 
+    // False when no name of the tag can be name[0, n): its bit was never
+    // seen (the table, once made, keeps no bits).
+    bool MayHold(const char* name, size_t n) const { return !slots.empty() || (seen & Bit(name, n)); }
+
 private:
     struct Slot {
         std::uint64_t hash;
@@ -899,10 +919,10 @@ private:
     static const size_t kDirect = 16;
     static const std::uint64_t kMul = 0x9E3779B97F4A7C15ULL;
 
-    static std::uint64_t Bit(const impl::Chars& name) {
-        const size_t n = name.size();
+    static std::uint64_t Bit(const impl::Chars& name) { return Bit(name.c_str(), name.size()); }
+    static std::uint64_t Bit(const char* name, size_t n) {
         if (n == 0) return 1;
-        const unsigned char* const s = reinterpret_cast<const unsigned char*>(name.c_str());
+        const unsigned char* const s = reinterpret_cast<const unsigned char*>(name);
         return std::uint64_t(1) << ((s[0] + s[n - 1] * 8u + static_cast<unsigned>(n) * 3u) & 63u);
     }
 
@@ -1556,7 +1576,6 @@ const char* VexaElement::Parse(const char* p, VexaParsingData* data) {
 
 const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocument* doc, bool* open) {
     StampNode(data, p, &location);
-    spacePreserved = data->preserve;  // until an xml:space attribute says otherwise
     if (*p != '<') {
         Report(doc, VEXA_ERROR_ELEMENT, p, data);
         return 0;
@@ -1594,9 +1613,12 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
             return 0;
         }
         if (*p == '>') {
-            // Open until its closing tag: one more level of nesting.
+            // Open until its closing tag: one more level of nesting. Its
+            // content inherits xml:space unless one of its own says otherwise.
             ++data->depth;
             *open = true;
+            spacePreserved = data->preserve;
+            if (names.MayHold("xml:space", 9)) spacePreserved = SpaceSays(attributeSet.First(), spacePreserved);
             return p + 1;
         }
 
@@ -1628,12 +1650,6 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
         pending.attribute = 0;
         attributeSet.Append(added);
         names.Added(added);
-        if (added->name.size() == 9 && std::memcmp(added->name.c_str(), "xml:space", 9) == 0) {
-            // Any other value leaves what the parent had.
-            const impl::Chars& v = added->value;
-            if (v.size() == 8 && std::memcmp(v.c_str(), "preserve", 8) == 0) spacePreserved = true;
-            if (v.size() == 7 && std::memcmp(v.c_str(), "default", 7) == 0) spacePreserved = false;
-        }
     }
 }
 

@@ -41,6 +41,10 @@ const TextRow kTextRows[] = {
      " | x  | y | z  | | | "},
     {"<a xml:space=\"preserve\"><b xml:space=\"other\"> x </b> </a>", " x | ", " x | "},
     {"<w:p><w:t xml:space=\"preserve\"> </w:t><w:t>a </w:t></w:p>", " |a", " |a "},
+    // Among many attributes (the start tag then keeps them in a table).
+    {"<a b0='' b1='' b2='' b3='' b4='' b5='' b6='' b7='' b8='' b9='' c0='' c1='' c2='' c3='' c4='' c5='' c6=''"
+     " xml:space='preserve' d=''> x </a>",
+     " x ", " x "},
     // Line ends written in text read as LF; a CR from a reference stays.
     {"<a>x\r\ny\rz\r\n</a>", "x y z", "x\\x0Ay\\x0Az\\x0A"},
     {"<a>x&#xd;&#x0D;\r\n</a>", "x\\x0D\\x0D", "x\\x0D\\x0D\\x0A"},
