@@ -908,8 +908,8 @@ public:
     }
 
     // False when no name of the tag can be name[0, n): its bit was never
-    // seen (the table, once made, keeps no bits).
-    bool MayHold(const char* name, size_t n) const { return !slots.empty() || (seen & Bit(name, n)); }
+    // seen (once the table is made, every bit counts as seen).
+    bool MayHold(const char* name, size_t n) const { return (seen & Bit(name, n)) != 0; }
 
 private:
     struct Slot {
@@ -951,6 +951,7 @@ private:
         while (size < atLeast) size *= 2;
         std::vector<Slot> old(size, Slot{0, 0});
         old.swap(slots);
+        seen = ~std::uint64_t(0);  // the table keeps no bits: any name may be there
         mask = size - 1;
         count = 0;
         for (size_t i = 0; i < old.size(); ++i) {
@@ -1667,8 +1668,11 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
         bool saved;
         ~SpaceGuard() { data->preserve = saved; }
     } spaceGuard = {data, data->preserve};
-    data->preserve = spacePreserved;
-    bool keep = !condensing || spacePreserved;
+    // Most documents preserve nothing: the state is written only where it
+    // changes, from one element to the next.
+    bool preserved = spacePreserved;
+    data->preserve = preserved;
+    bool keep = !condensing || preserved;
     if (!keep) p = SkipWhiteSpace(p);
     if (!p || !*p) {
         Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
@@ -1708,8 +1712,11 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
             p += closing;
             --data->depth;
             current = static_cast<VexaElement*>(current->parent);
-            data->preserve = current->spacePreserved;
-            keep = !condensing || current->spacePreserved;
+            if (current->spacePreserved != preserved) {
+                preserved = current->spacePreserved;
+                data->preserve = preserved;
+                keep = !condensing || preserved;
+            }
         } else {
             VexaNode* node = current->LinkEndChild(Create(KindAt(p), data->memory));
             if (node->type == ELEMENT) {
@@ -1718,8 +1725,11 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
                 p = child->OpenTag(p, data, doc, &open);
                 if (open) {
                     current = child;
-                    data->preserve = current->spacePreserved;
-                    keep = !condensing || current->spacePreserved;
+                    if (child->spacePreserved != preserved) {
+                        preserved = child->spacePreserved;
+                        data->preserve = preserved;
+                        keep = !condensing || preserved;
+                    }
                 }
             } else {
                 p = node->Parse(p, data);
