@@ -12,6 +12,9 @@
 #include <new>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "vexaencoding.h"
 #include "vexafile.h"
@@ -401,6 +404,41 @@ public:
     void PutEscaped(const std::string& s) { PutEscaped(s.data(), s.size()); }
     void PutEscaped(const impl::Chars& s) { PutEscaped(s.c_str(), s.size()); }
     void PutEscaped(const char* s) { PutEscaped(s, std::strlen(s)); }
+    // Text that a reader condensing white space reads back as it is: a
+    // space first, last or after another space is written as a reference,
+    // which the reader keeps. Condensed text holds such spaces only where
+    // references made them.
+    void PutCondensable(const impl::Chars& text) {
+        const char* const s = text.c_str();
+        const size_t n = text.size();
+        if (n == 0 || (s[0] != ' ' && s[n - 1] != ' ' && std::string_view(s, n).find("  ") == std::string_view::npos)) {
+            PutEscaped(s, n);
+            return;
+        }
+        size_t start = 0;
+        for (size_t i = 0; i < n; ++i) {
+            if (s[i] == ' ' && (i == 0 || i == n - 1 || s[i - 1] == ' ')) {
+                PutEscaped(s + start, i - start);
+                Put("&#x20;", 6);
+                start = i + 1;
+            }
+        }
+        PutEscaped(s + start, n - start);
+    }
+    // Text where the layout is the text's own: its line feeds and tabs are
+    // written as they are, so that it reads as it was written.
+    void PutLaidOut(const impl::Chars& text) {
+        const char* s = text.c_str();
+        const char* const end = s + text.size();
+        for (;;) {
+            const char* brk = s;
+            while (brk != end && *brk != '\n' && *brk != '\t') ++brk;
+            PutEscaped(s, static_cast<size_t>(brk - s));
+            if (brk == end) return;
+            Put(*brk);
+            s = brk + 1;
+        }
+    }
     // A name is never written with references, which a name may not hold:
     // its bytes beyond ASCII stay as they are in every encoding.
     void PutName(const char* s, size_t n) { PutEscapedAs<true>(s, n, VEXA_ENCODING_UTF8, kNoQuote); }
@@ -442,6 +480,35 @@ public:
             Put(s, zero ? static_cast<size_t>(static_cast<const char*>(zero) - s) : n);
         }
     }
+    // A comment in the indented form, as it is held up to a zero byte. The
+    // reader of the classic rules decodes references in a comment and ends
+    // it at the first "-->": there, a '&' that would start a reference is
+    // written "&amp;", and the '>' of a "-->" (which only a reference or a
+    // caller can put there) "&gt;", so that the comment reads back as it is.
+    void PutPrintedComment(const impl::Chars& s) {
+        const char* const held = s.c_str();
+        const size_t n = std::strlen(held);
+        if (encoding != VEXA_ENCODING_LEGACY) {
+            Put(held, n);
+            return;
+        }
+        size_t start = 0;
+        for (size_t i = 0; i < n; ++i) {
+            char decoded;
+            const char* replace = 0;
+            if (held[i] == '&' && VexaBase::GetEntity(held + i, &decoded) != held + i + 1) {
+                replace = "&amp;";
+            } else if (held[i] == '>' && i >= 2 && held[i - 1] == '-' && held[i - 2] == '-') {
+                replace = "&gt;";
+            }
+            if (replace) {
+                Put(held + start, i - start);
+                Put(replace);
+                start = i + 1;
+            }
+        }
+        Put(held + start, n - start);
+    }
     void PutComment(const std::string& s) { PutComment(s.data(), s.size()); }
     void PutComment(const impl::Chars& s) { PutComment(s.c_str(), s.size()); }
     // What the indented form writes per level and at each line end; null
@@ -470,6 +537,64 @@ public:
         Put(indentBlock, n);
     }
     void LineBreak() { Put(lineBreak, lineBreakLength); }
+
+    // Where the indented form adds no layout, as that would add text: in a
+    // document parsed with white space kept, and inside an element under
+    // xml:space="preserve". The state is that of the level being written;
+    // an element that sets xml:space keeps what held outside it here until
+    // its end tag, on the heap, so that depth costs no stack.
+    bool Flat() const { return keptDocument || preserve; }
+    // Text of a document read with condensing on is written so that it
+    // reads back the same (see PutCondensable); text of one built in code
+    // is written as it is.
+    // Beside a reference kept as written, the text's spaces read back as
+    // they are: the reference stops the text and keeps a space after it.
+    void PutText(const impl::Chars& text, bool besideReference = false) {
+        if (condensedDocument && !besideReference) {
+            PutCondensable(text);
+        } else {
+            PutEscaped(text);
+        }
+    }
+    void StartSpace(const VexaNode& root) {
+        const VexaDocument* doc = root.GetDocument();
+        keptDocument = doc && doc->WhiteSpaceKept();
+        condensedDocument = doc && impl::Access::TextCondensed(*doc);
+        preserve = false;
+        for (const VexaNode* up = root.Parent(); up; up = up->Parent()) {
+            const int space = up->ToElement() ? SpaceOf(*up->ToElement()) : -1;
+            if (space >= 0) {
+                preserve = space == 1;
+                break;
+            }
+        }
+    }
+    // Entering the content of element.
+    void EnterSpace(const VexaElement& element) {
+        const int space = SpaceOf(element);
+        if (space < 0) return;
+        scopes.push_back(std::make_pair(&element, preserve));
+        preserve = space == 1;
+    }
+    // Leaving the content of element.
+    void LeaveSpace(const VexaElement& element) {
+        if (scopes.empty() || scopes.back().first != &element) return;
+        preserve = scopes.back().second;
+        scopes.pop_back();
+    }
+    // 1 when element says xml:space="preserve", 0 for "default", -1 when it
+    // says neither (any other value leaves what held outside it).
+    static int SpaceOf(const VexaElement& element) {
+        for (const VexaAttribute* a = element.FirstAttribute(); a; a = a->Next()) {
+            const impl::Chars& name = impl::Access::Name(*a);
+            if (name.size() != 9 || std::memcmp(name.c_str(), "xml:space", 9) != 0) continue;
+            const impl::Chars& value = impl::Access::Value(*a);
+            if (value.size() == 8 && std::memcmp(value.c_str(), "preserve", 8) == 0) return 1;
+            if (value.size() == 7 && std::memcmp(value.c_str(), "default", 7) == 0) return 0;
+            return -1;
+        }
+        return -1;
+    }
 
     // Hands on what is held; false once any write has failed.
     bool Flush() {
@@ -576,6 +701,10 @@ private:
     bool failed;
     int encoding;    // never DETECT
     bool keepBytes;  // bytes beyond ASCII are written as they are
+    bool keptDocument = false;
+    bool condensedDocument = false;
+    bool preserve = false;
+    std::vector<std::pair<const VexaElement*, bool>> scopes;  // an element setting xml:space, what held outside
     const char* indent = "    ";
     size_t indentLength = 4;
     size_t indentRun = 0;  // the length of indentBlock's whole copies
@@ -626,6 +755,13 @@ void WriteAttributes(const VexaElement& element, Writer& w) {
     }
 }
 
+bool NeedsEscapeInDeclaration(const char* value) {
+    for (const char* p = value; *p; ++p) {
+        if (*p == '"' || *p == '&' || static_cast<unsigned char>(*p) < 0x20) return true;
+    }
+    return false;
+}
+
 // The declaration's pseudo-attributes; the compact form escapes them.
 void WriteDeclaration(const VexaDeclaration& decl, Writer& w, bool escape) {
     const char* const keys[3] = {"version", "encoding", "standalone"};
@@ -635,7 +771,10 @@ void WriteDeclaration(const VexaDeclaration& decl, Writer& w, bool escape) {
         if (!*values[i]) continue;
         w.Put(keys[i]);
         w.Put("=\"", 2);
-        if (escape) {
+        // A field that holds a quote, a '&' or a control character (which
+        // the reader would take for a space) is escaped in both forms, so
+        // that it reads back as it is.
+        if (escape || NeedsEscapeInDeclaration(values[i])) {
             w.PutEscaped(values[i]);
         } else {
             w.Put(values[i]);
@@ -688,11 +827,14 @@ void WriteEndTag(const VexaElement& element, Writer& w) {
     w.Put('>');
 }
 
+bool IsKeptReference(const VexaNode* node) { return node && node->ToText() && node->ToText()->IsReference(); }
+
 void WriteText(const VexaNode& text, Writer& w) {
     if (static_cast<const VexaText&>(text).IsReference()) {
         w.Put(impl::Access::Value(text));  // a reference kept as written
     } else {
-        w.PutEscaped(impl::Access::Value(text));
+        w.PutText(impl::Access::Value(text),
+                  IsKeptReference(text.PreviousSibling()) || IsKeptReference(text.NextSibling()));
     }
 }
 
@@ -705,7 +847,7 @@ void WriteLeaf(const VexaNode& node, Writer& w, bool compact) {
             if (compact) {
                 w.PutComment(impl::Access::Value(node));
             } else {
-                w.Put(node.Value());
+                w.PutPrintedComment(impl::Access::Value(node));
             }
             w.Put("-->", 3);
             break;
@@ -723,7 +865,8 @@ void WriteLeaf(const VexaNode& node, Writer& w, bool compact) {
     }
 }
 
-// The indented form.
+// The indented form; where it adds no layout (Writer::Flat), text keeps its
+// own line feeds and tabs.
 struct Indented {
     static bool Open(const VexaNode& node, int depth, Writer& w) {
         switch (node.Type()) {
@@ -731,7 +874,7 @@ struct Indented {
                 return node.FirstChild() != nullptr;
             case VexaNode::ELEMENT: {
                 const VexaElement& element = static_cast<const VexaElement&>(node);
-                w.Indent(depth);
+                if (!w.Flat()) w.Indent(depth);
                 w.Put('<');
                 w.Put(impl::Access::Value(element));
                 WriteAttributes(element, w);
@@ -741,8 +884,10 @@ struct Indented {
                     return false;
                 }
                 w.Put('>');
+                w.EnterSpace(element);
                 if (first == element.LastChild() && first->Type() == VexaNode::TEXT) {
                     WriteText(*first, w);  // a lone text stays on the element's line
+                    w.LeaveSpace(element);
                     WriteEndTag(element, w);
                     return false;
                 }
@@ -750,20 +895,37 @@ struct Indented {
             }
             case VexaNode::COMMENT:
             case VexaNode::UNKNOWN:
-                w.Indent(depth);  // text and declarations stay where they are
+                if (!w.Flat()) w.Indent(depth);  // text and declarations stay where they are
                 break;
+            case VexaNode::TEXT:
+                WriteText(node, w);
+                return false;
         }
         WriteLeaf(node, w, false);
         return false;
     }
+    static void WriteText(const VexaNode& text, Writer& w) {
+        if (static_cast<const VexaText&>(text).IsReference()) {
+            w.Put(impl::Access::Value(text));  // a reference kept as written
+        } else if (w.Flat()) {
+            w.PutLaidOut(impl::Access::Value(text));
+        } else {
+            w.PutText(impl::Access::Value(text),
+                      IsKeptReference(text.PreviousSibling()) || IsKeptReference(text.NextSibling()));
+        }
+    }
     static void Close(const VexaNode& node, int depth, Writer& w) {
         if (node.Type() != VexaNode::ELEMENT) return;
-        w.LineBreak();
-        w.Indent(depth);
-        WriteEndTag(static_cast<const VexaElement&>(node), w);
+        const VexaElement& element = static_cast<const VexaElement&>(node);
+        if (!w.Flat()) {
+            w.LineBreak();
+            w.Indent(depth);
+        }
+        w.LeaveSpace(element);
+        WriteEndTag(element, w);
     }
     static void Before(const VexaNode& parent, const VexaNode& child, Writer& w) {
-        if (parent.Type() == VexaNode::ELEMENT && child.Type() != VexaNode::TEXT) w.LineBreak();
+        if (parent.Type() == VexaNode::ELEMENT && child.Type() != VexaNode::TEXT && !w.Flat()) w.LineBreak();
     }
     static void After(const VexaNode& parent, Writer& w) {
         if (parent.Type() == VexaNode::DOCUMENT) w.LineBreak();
@@ -805,9 +967,15 @@ struct Compact {
     }
 };
 
-void PrintNode(const VexaNode& node, int depth, Writer& w) { Walk<Indented>(node, depth, w); }
+void PrintNode(const VexaNode& node, int depth, Writer& w) {
+    w.StartSpace(node);
+    Walk<Indented>(node, depth, w);
+}
 
-void StreamNode(const VexaNode& node, Writer& w) { Walk<Compact>(node, 0, w); }
+void StreamNode(const VexaNode& node, Writer& w) {
+    w.StartSpace(node);
+    Walk<Compact>(node, 0, w);
+}
 
 // Whether the stored value equals v byte for byte.
 bool ValueIs(const impl::Chars& value, const char* v) {
@@ -1018,7 +1186,15 @@ void Chars::Swap(Chars& other) {
 // ---------------------------------------------------------------- VexaNode
 
 VexaNode::VexaNode(NodeType nodeType)
-    : parent(0), type(nodeType), pooled(false), firstChild(0), lastChild(0), prev(0), next(0), clientData(0) {}
+    : parent(0),
+      type(nodeType),
+      pooled(false),
+      spacePreserved(false),
+      firstChild(0),
+      lastChild(0),
+      prev(0),
+      next(0),
+      clientData(0) {}
 
 VexaNode::~VexaNode() { DeleteChildren(); }
 
@@ -1881,7 +2057,8 @@ VexaDocument::VexaDocument()
       doctypeProcessing(true),
       maxEntityExpansion(0),
       dtd(0),
-      piece(impl::kPieceNone) {}
+      piece(impl::kPieceNone),
+      parsedSpace(kSpaceNotParsed) {}
 
 VexaDocument::VexaDocument(const char* name)
     : VexaNode(DOCUMENT),
@@ -1899,7 +2076,8 @@ VexaDocument::VexaDocument(const char* name)
       doctypeProcessing(true),
       maxEntityExpansion(0),
       dtd(0),
-      piece(impl::kPieceNone) {
+      piece(impl::kPieceNone),
+      parsedSpace(kSpaceNotParsed) {
     SetValue(name);
 }
 
@@ -2042,6 +2220,7 @@ VexaNode* VexaDocument::Clone() const {
     copy->parsedEncoding = parsedEncoding;
     copy->fileForm = fileForm;
     copy->dtd = impl::CopyDtd(dtd);
+    copy->parsedSpace = parsedSpace;  // the copy prints as its source does
     CopyChildren(*this, copy.get());
     return copy.release();
 }

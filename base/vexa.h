@@ -530,6 +530,8 @@ protected:
     VexaNode* parent;
     NodeType type;
     bool pooled;  // made in its document's memory, not on the heap
+    // An element's parse: xml:space="preserve" is in effect for its content.
+    bool spacePreserved;
     VexaNode* firstChild;
     VexaNode* lastChild;
     impl::Chars value;
@@ -885,6 +887,7 @@ private:
     VexaMemory* memory;  // where the parse makes its nodes; null for the heap
     int encoding;        // the text encoding this parse reads with, never DETECT
     impl::Dtd* dtd;      // declared entities and defaults; null reads references the classic way
+    bool preserve;       // xml:space="preserve" is in effect where the parse is
 };
 
 /// The root of a tree: holds the top-level nodes and the error state. The
@@ -974,6 +977,9 @@ public:
     /// The encoding set, or under VEXA_ENCODING_DETECT the one the last parse
     /// decided on (VEXA_ENCODING_DETECT before any parse).
     int TextEncoding() const;
+    /// True when the last parse kept white space as written (condensing
+    /// off): the text then holds the layout, and the indented form adds none.
+    bool WhiteSpaceKept() const { return parsedSpace == kSpaceKept; }
 
     /// Sets strict parsing for the next parse (Parse, LoadFile, operator>>):
     /// every well-formedness rule of XML 1.0 is checked, and the first broken
@@ -1026,6 +1032,10 @@ private:
     size_t maxEntityExpansion;
     impl::Dtd* dtd;  // what the last parse's internal subset declared; null before
     int piece;       // an impl::PieceKind: what the next parse reads (set by a subtree reader)
+    // How the last parse read white space in text, for the written forms:
+    // kept (see WhiteSpaceKept()), condensed, or no parse yet.
+    enum { kSpaceNotParsed, kSpaceCondensed, kSpaceKept };
+    unsigned char parsedSpace;
 };
 
 /// A null-safe wrapper of a node pointer for chained navigation: a step that

@@ -65,6 +65,10 @@ struct Access {
     static const Chars& Value(const VexaAttribute& attribute) { return attribute.value; }
     // The document that takes an attribute's parse errors, or null.
     static VexaDocument* Document(const VexaAttribute& attribute) { return attribute.document; }
+    // Whether the document's last parse condensed white space in text.
+    static bool TextCondensed(const VexaDocument& document) {
+        return document.parsedSpace == VexaDocument::kSpaceCondensed;
+    }
     // Records that a pooled attribute of the document's came to hold heap
     // memory; null for an attribute in no document.
     static void SetPiece(VexaDocument& document, int piece) { document.piece = piece; }
@@ -75,6 +79,8 @@ struct Access {
     static Dtd* DtdOf(const VexaDocument& document) { return document.dtd; }
     static Dtd*& DtdSlot(VexaDocument& document) { return document.dtd; }
     static Dtd* DtdOf(const VexaParsingData& data) { return data.dtd; }
+    static bool Preserving(const VexaParsingData& data) { return data.preserve; }
+    static void SetPreserving(VexaParsingData* data, bool on) { data->preserve = on; }
     // For the inclusion of entities and the supply of defaults.
     static const char*& End(VexaParsingData& data) { return data.end; }
     static int& TabSize(VexaParsingData& data) { return data.tabsize; }

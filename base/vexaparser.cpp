@@ -127,6 +127,10 @@ using impl::IsAsciiAlpha;
 using impl::IsSpaceByte;
 using impl::kCharClass;
 
+// Whether the parse that data tracks condenses white space in text: the
+// document's setting, or the process-wide default. data may be null.
+inline bool Condensing(const VexaParsingData* data) { return impl::CondensesWhiteSpace(data ? data->Document() : 0); }
+
 // Name bytes for the scanning loop: 1 for a name character, 0 for the rest,
 // and 2 beside the 1 for one that may start a name. Bytes beyond ASCII are
 // name characters whatever the locale: they are the multi-byte characters
@@ -580,6 +584,25 @@ inline const char* SkipCondensed(const char* p, const char* run, const char* lim
     return p;
 }
 
+// Appends s[0, n) with each line end as XML reads it: a CR LF, or a CR
+// alone, is one LF.
+template <class Out>
+void PutLineEnds(Out& text, const char* s, size_t n) {
+    const char* const end = s + n;
+    for (const char* cr; (cr = static_cast<const char*>(std::memchr(s, '\r', static_cast<size_t>(end - s))));) {
+        text.Put(s, static_cast<size_t>(cr - s));
+        text.Put('\n');
+        s = cr + 1;
+        if (s != end && *s == '\n') ++s;
+    }
+    text.Put(s, static_cast<size_t>(end - s));
+}
+
+// How ScanText treats what is written in verbatim text: as it stands, as an
+// attribute value (a tab, line break or CR LF is one space), or as content
+// (a CR LF or a lone CR is one LF).
+enum LineRule { kAsWritten, kAttributeValue, kContent };
+
 // Whether the reference at p ('&', not "&#") is one of the five predefined
 // entities, which the classic decoding takes.
 inline bool Predefined(const char* p) {
@@ -631,9 +654,8 @@ VEXA_NOINLINE int Include(const char** p, impl::Dtd* dtd, VexaParsingData* data,
     return kClassic;
 }
 
-// condense: whether white space is condensed, as the caller decided.
 template <class Out>
-const char* ScanText(const char* p, const char* limit, int encoding, bool normalize, Out& text, bool condense,
+const char* ScanText(const char* p, const char* limit, int encoding, int rule, Out& text, bool condense,
                      const char* endTag, bool exactCase, impl::Dtd* dtd = 0, VexaParsingData* data = 0) {
     if (condense) {
         p = VexaBase::SkipWhiteSpace(p);
@@ -651,7 +673,7 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
         // A value of a parsed attribute is read as XML reads it (normalize):
         // a tab, line break or CR LF written in it is one space; references
         // keep theirs.
-        if (normalize) {
+        if (rule == kAttributeValue) {
             const unsigned char* const controls = kStops.normalizing[endLower == '"' ? 1 : endLower == '<' ? 0 : 2];
             for (;;) {
                 const char* run = p;
@@ -677,7 +699,11 @@ const char* ScanText(const char* p, const char* limit, int encoding, bool normal
         for (;;) {
             const char* run = p;
             p = SkipVerbatim<false>(p, limit, stops, endLower);
-            if (p != run) text.Put(run, static_cast<size_t>(p - run));
+            if (rule == kContent) {
+                PutLineEnds(text, run, static_cast<size_t>(p - run));  // a CR LF never spans a stop
+            } else if (p != run) {
+                text.Put(run, static_cast<size_t>(p - run));
+            }
             if (!*p) return 0;
             if (*p != '&') return p + 1;
             if (Declarable(dtd, p)) {
@@ -781,6 +807,22 @@ VEXA_ALWAYS_INLINE void CopyInto(impl::Chars* chars, VexaMemory* memory, const c
     CopyAny(chars, memory, s, n);
 }
 
+// As CopyInto, with each CR LF or lone CR one LF, as XML reads line ends
+// (in CDATA sections and processing instructions, here).
+void CopyLineEnds(impl::Chars* chars, VexaMemory* memory, const char* s, size_t n) {
+    if (!std::memchr(s, '\r', n)) {
+        CopyInto(chars, memory, s, n);
+        return;
+    }
+    char* const place = memory ? memory->Reserve(n + 1) : new char[n + 1];
+    BufferOut out = {place};
+    PutLineEnds(out, s, n);
+    const size_t k = static_cast<size_t>(out.at - place);
+    place[k] = 0;
+    if (memory) memory->Commit(k + 1);
+    chars->Adopt(place, k, memory != 0);
+}
+
 // White space from p on; p is not null. With the end of the text known
 // (limit), a long run (indentation) goes sixteen bytes at a time.
 inline const char* SkipSpaces(const char* p, const char* limit = 0) {
@@ -819,13 +861,13 @@ struct CountOut {
 // is not simply the first delimiter: a reference by the classic rules may
 // run past one. Only text with references or white space to fold comes here.
 const char* ScanInto(impl::Chars* chars, VexaMemory* memory, const char* p, const char* start, const char* limit,
-                     int encoding, bool normalize, bool condense, const char* endTag, VexaParsingData* data = 0) {
+                     int encoding, int rule, bool condense, const char* endTag, VexaParsingData* data = 0) {
     CountOut count = {static_cast<size_t>(start - p)};
     impl::Dtd* const dtd = data ? impl::Access::DtdOf(*data) : 0;
     if (dtd) dtd->pass = 0;
     // A failure in the count (its error recorded) fails the read.
-    if (!ScanText(start, limit, encoding, normalize, count, condense, endTag, false, dtd, data) && dtd &&
-        data->Document() && data->Document()->Error()) {
+    if (!ScanText(start, limit, encoding, rule, count, condense, endTag, false, dtd, data) && dtd && data->Document() &&
+        data->Document()->Error()) {
         return 0;
     }
     if (dtd) dtd->pass = 0;
@@ -833,7 +875,7 @@ const char* ScanInto(impl::Chars* chars, VexaMemory* memory, const char* p, cons
     char* const place = memory ? memory->Reserve(room) : new char[room];
     BufferOut out = {place};
     out.Put(p, static_cast<size_t>(start - p));
-    const char* const after = ScanText(start, limit, encoding, normalize, out, condense, endTag, false, dtd, data);
+    const char* const after = ScanText(start, limit, encoding, rule, out, condense, endTag, false, dtd, data);
     if (dtd) {
         dtd->produced += dtd->pass;
         dtd->pass = 0;
@@ -854,6 +896,22 @@ VEXA_ALWAYS_INLINE const char* ReadNameInto(const char* p, VexaMemory* memory, i
     const char* const q = SkipName(p + 1);
     CopyInto(chars, memory, p, static_cast<size_t>(q - p), limit);
     return q;
+}
+
+// Whether the content of an element with the attributes from first on keeps
+// white space: an xml:space of "preserve" says yes, "default" no; without
+// one, or with another value, what it inherited holds.
+VEXA_NOINLINE
+bool SpaceSays(const VexaAttribute* first, bool inherited) {
+    for (const VexaAttribute* a = first; a; a = a->Next()) {
+        const impl::Chars& name = impl::Access::Name(*a);
+        if (name.size() != 9 || std::memcmp(name.c_str(), "xml:space", 9) != 0) continue;
+        const impl::Chars& value = impl::Access::Value(*a);
+        if (value.size() == 8 && std::memcmp(value.c_str(), "preserve", 8) == 0) return true;
+        if (value.size() == 7 && std::memcmp(value.c_str(), "default", 7) == 0) return false;
+        return inherited;
+    }
+    return inherited;
 }
 
 // Puts the parse's nesting count back as it was when one element's parse
@@ -925,6 +983,10 @@ public:
         if (!slots.empty()) Insert(Slot{last, attribute});
     }
 
+    // False when no name of the tag can be name[0, n): its bit was never
+    // seen (once the table is made, every bit counts as seen).
+    bool MayHold(const char* name, size_t n) const { return (seen & Bit(name, n)) != 0; }
+
 private:
     struct Slot {
         std::uint64_t hash;
@@ -933,10 +995,10 @@ private:
     static const size_t kDirect = 16;
     static const std::uint64_t kMul = 0x9E3779B97F4A7C15ULL;
 
-    static std::uint64_t Bit(const impl::Chars& name) {
-        const size_t n = name.size();
+    static std::uint64_t Bit(const impl::Chars& name) { return Bit(name.c_str(), name.size()); }
+    static std::uint64_t Bit(const char* name, size_t n) {
         if (n == 0) return 1;
-        const unsigned char* const s = reinterpret_cast<const unsigned char*>(name.c_str());
+        const unsigned char* const s = reinterpret_cast<const unsigned char*>(name);
         return std::uint64_t(1) << ((s[0] + s[n - 1] * 8u + static_cast<unsigned>(n) * 3u) & 63u);
     }
 
@@ -965,6 +1027,7 @@ private:
         while (size < atLeast) size *= 2;
         std::vector<Slot> old(size, Slot{0, 0});
         old.swap(slots);
+        seen = ~std::uint64_t(0);  // the table keeps no bits: any name may be there
         mask = size - 1;
         count = 0;
         for (size_t i = 0; i < old.size(); ++i) {
@@ -1290,7 +1353,7 @@ const char* VexaBase::ReadText(const char* p, std::string* text, bool trimWhiteS
                                bool exactCase) {
     text->clear();
     StringOut out = {text};
-    return ScanText(p, 0, VEXA_ENCODING_LEGACY, false, out, trimWhiteSpace && impl::CondensesWhiteSpace(0), endTag,
+    return ScanText(p, 0, VEXA_ENCODING_LEGACY, kAsWritten, out, trimWhiteSpace && impl::CondensesWhiteSpace(0), endTag,
                     exactCase);
 }
 
@@ -1306,7 +1369,8 @@ VexaParsingData::VexaParsingData(const char* start, int tabSize, int row, int co
       document(0),
       memory(0),
       encoding(VEXA_ENCODING_LEGACY),
-      dtd(0) {
+      dtd(0),
+      preserve(false) {
     VEXA_ASSERT(start);
 }
 
@@ -1405,22 +1469,24 @@ const char* VexaText::Parse(const char* p, VexaParsingData* data) {
     StampNode(data, p, &location);
     const char* const limit = data ? data->end : 0;
     const int encoding = data ? data->encoding : VEXA_ENCODING_LEGACY;
-    const bool condense = impl::CondensesWhiteSpace(DocumentOf(this, data));
+    // Under xml:space="preserve" text is kept as written whatever the setting.
+    const bool condense = impl::CondensesWhiteSpace(DocumentOf(this, data)) && !(data && data->preserve);
     if (!p) return 0;
     if (condense) {
         if (!*p) return 0;
         p = SkipSpaces(p, limit);
     }
-    // Mostly the text runs straight to the next tag, with nothing to decode
-    // and no white space to condense: one scan finds it, one copy keeps it.
+    // Mostly the text runs straight to the next tag, with nothing to decode,
+    // no white space to condense and no CR to read as a line end: one scan
+    // finds it, one copy keeps it.
     const unsigned char* const stops = kStops.table[condense ? 1 : 0];
     const char* const plain =
         condense ? SkipCondensed(p, p, limit, stops, '<') : SkipVerbatim<false>(p, limit, stops, '<');
-    if (*plain == '<') {
+    if (*plain == '<' && (condense || !std::memchr(p, '\r', static_cast<size_t>(plain - p)))) {
         CopyInto(&value, memory, p, static_cast<size_t>(plain - p), limit);
         return plain;
     }
-    const char* const end = ScanInto(&value, memory, p, p, limit, encoding, false, condense, "<", data);
+    const char* const end = ScanInto(&value, memory, p, p, limit, encoding, kContent, condense, "<", data);
     return end ? end - 1 : 0;
 }
 
@@ -1435,7 +1501,7 @@ const char* VexaComment::Parse(const char* p, VexaParsingData* data) {
         return 0;
     }
     if (!data || data->encoding == VEXA_ENCODING_LEGACY) {
-        return ScanInto(&value, memory, p + 4, p + 4, 0, VEXA_ENCODING_LEGACY, false, false, "-->");
+        return ScanInto(&value, memory, p + 4, p + 4, 0, VEXA_ENCODING_LEGACY, kAsWritten, false, "-->");
     }
     // A comment holds no references: other readers take it as written.
     const char* const start = p + 4;
@@ -1462,10 +1528,11 @@ const char* VexaUnknown::Parse(const char* p, VexaParsingData* data) {
     const char* start = ++p;
     for (; *p; ++p) {
         if (scanner.Feed(*p)) {
-            CopyInto(&value, memory, start, static_cast<size_t>(p - start));
+            CopyLineEnds(&value, memory, start, static_cast<size_t>(p - start));
             return p + 1;
         }
     }
+    // Cut off by the end: kept as written, which tells it (Unterminated).
     CopyInto(&value, memory, start, static_cast<size_t>(p - start));
     return p;
 }
@@ -1537,7 +1604,7 @@ VEXA_ALWAYS_INLINE const char* VexaAttribute::Read(const char* p, VexaParsingDat
     if (*p == '\'' || *p == '"') {
         const char end[2] = {*p, 0};
         ++p;
-        if (!data) return ScanInto(&value, memory, p, p, 0, VEXA_ENCODING_LEGACY, false, false, end);
+        if (!data) return ScanInto(&value, memory, p, p, 0, VEXA_ENCODING_LEGACY, kAsWritten, false, end);
         // Mostly a value holds nothing to decode or normalize: one scan finds
         // its end, one copy keeps it.
         const unsigned char* const controls = kStops.normalizing[end[0] == '"' ? 1 : 2];
@@ -1546,9 +1613,11 @@ VEXA_ALWAYS_INLINE const char* VexaAttribute::Read(const char* p, VexaParsingDat
             CopyInto(&value, memory, p, static_cast<size_t>(plain - p), data->end);
             return plain + 1;
         }
-        if (!data->dtd) return ScanInto(&value, memory, p, plain, data->end, data->encoding, true, false, end);
+        if (!data->dtd)
+            return ScanInto(&value, memory, p, plain, data->end, data->encoding, kAttributeValue, false, end);
         data->dtd->keptInValue = false;
-        const char* const after = ScanInto(&value, memory, p, plain, data->end, data->encoding, true, false, end, data);
+        const char* const after =
+            ScanInto(&value, memory, p, plain, data->end, data->encoding, kAttributeValue, false, end, data);
         keptReferences = data->dtd->keptInValue;
         return after;
     }
@@ -1631,9 +1700,12 @@ const char* VexaElement::OpenTag(const char* p, VexaParsingData* data, VexaDocum
             return 0;
         }
         if (*p == '>') {
-            // Open until its closing tag: one more level of nesting.
+            // Open until its closing tag: one more level of nesting. Its
+            // content inherits xml:space unless one of its own says otherwise.
             ++data->depth;
             *open = true;
+            spacePreserved = data->preserve;
+            if (names.MayHold("xml:space", 9)) spacePreserved = SpaceSays(attributeSet.First(), spacePreserved);
             return p + 1;
         }
 
@@ -1674,7 +1746,7 @@ namespace {
 // follows after white space keeps one space before it, as within one text.
 // Returns where to read on.
 VEXA_NOINLINE const char* SpaceAfterReference(VexaElement* current, const char* p, VexaParsingData* data) {
-    if (!impl::CondensesWhiteSpace(data->Document()) || !IsSpaceByte(*p)) return p;
+    if (!Condensing(data) || impl::Access::Preserving(*data) || !IsSpaceByte(*p)) return p;
     const char* const next = SkipSpaces(p, impl::Access::End(*data));
     if (*next == '<' || (!*next && impl::Access::DtdOf(*data)->frames.empty())) return next;
     VexaMemory* const memory = impl::Access::Memory(*data);
@@ -1711,8 +1783,22 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
     VexaParsingData untracked(p ? p : "", 0, -1, -1);
     untracked.document = doc;
     if (!data) data = &untracked;
-    p = SkipWhiteSpace(p);
-    if (!p) {
+    // White space between markup is text where it is kept: with condensing
+    // off, and under xml:space="preserve". The tracker says where the parse
+    // is for the text parser, and has its state back however this ends.
+    const bool condensing = Condensing(data);
+    struct SpaceGuard {
+        VexaParsingData* data;
+        bool saved;
+        ~SpaceGuard() { data->preserve = saved; }
+    } spaceGuard = {data, data->preserve};
+    // Most documents preserve nothing: the state is written only where it
+    // changes, from one element to the next.
+    bool preserved = spacePreserved;
+    data->preserve = preserved;
+    bool keep = !condensing || preserved;
+    if (!keep) p = SkipWhiteSpace(p);
+    if (!p || !*p) {
         Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
         return 0;
     }
@@ -1754,7 +1840,7 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
             // happens; a blank one goes again.
             VexaText* text = static_cast<VexaText*>(current->LinkEndChild(Create(TEXT, data->memory)));
             p = text->Parse(p, data);
-            if (text->Blank()) {
+            if (keep ? text->value.empty() : text->Blank()) {
                 current->lastChild = text->prev;
                 if (text->prev) {
                     text->prev->next = 0;
@@ -1778,6 +1864,11 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
             p += closing;
             --data->depth;
             current = static_cast<VexaElement*>(current->parent);
+            if (current->spacePreserved != preserved) {
+                preserved = current->spacePreserved;
+                data->preserve = preserved;
+                keep = !condensing || preserved;
+            }
         } else {
             VexaNode* node = current->LinkEndChild(Create(KindAt(p), data->memory));
             if (node->type == ELEMENT) {
@@ -1788,7 +1879,14 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
                 if (declares && p && impl::MayDeclare(data->dtd, child->value)) {
                     impl::ApplyDeclarations(data->dtd, child, p, data);
                 }
-                if (open) current = child;
+                if (open) {
+                    current = child;
+                    if (child->spacePreserved != preserved) {
+                        preserved = child->spacePreserved;
+                        data->preserve = preserved;
+                        keep = !condensing || preserved;
+                    }
+                }
             } else {
                 p = node->Parse(p, data);
             }
@@ -1801,7 +1899,7 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
             Report(doc, VEXA_ERROR_ELEMENT_VALUE, 0, 0);
             return 0;
         }
-        p = SkipSpaces(p, data->end);
+        if (!keep) p = SkipSpaces(p, data->end);
     }
 }
 
@@ -1857,6 +1955,7 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
     location = data ? data->Cursor() : VexaCursor(0, 0);
     VexaParsingData tracker(p, tabsize, location.row, location.col);
     tracker.document = this;
+    if (data) tracker.preserve = data->preserve;  // a piece of a file inside xml:space="preserve"
     tracker.encoding = parsedEncoding;
     // The nodes of a document's own parse are carved from its memory.
     if (!memory) memory = new VexaMemory();
@@ -1885,6 +1984,7 @@ const char* VexaDocument::Parse(const char* p, VexaParsingData* data) {
             tracker.dtd = dtd;
         }
     }
+    parsedSpace = impl::CondensesWhiteSpace(this) ? kSpaceCondensed : kSpaceKept;
     // Strict: the whole text must be well-formed before any of it becomes a node.
     if (strict && !CheckStrict(p, form, &tracker)) return 0;
     p = SkipWhiteSpace(p);

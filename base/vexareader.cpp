@@ -296,6 +296,17 @@ struct ReaderState {
         }
     }
 
+    // Whether xml:space="preserve" holds where the reading is: the innermost
+    // enclosing element that sets xml:space decides.
+    bool Preserved() const {
+        for (size_t i = ancestors.size(); i-- > 0;) {
+            const char* const space = ancestors[i].element->Attribute("xml:space");
+            if (space && std::strcmp(space, "preserve") == 0) return true;
+            if (space && std::strcmp(space, "default") == 0) return false;
+        }
+        return false;
+    }
+
     // Counts the nodes of the document after `after` (all when null), at
     // the top or as an element depth deep, as passed over.
     void CountPassed(const VexaNode* after, int depth) {
@@ -381,6 +392,7 @@ struct ReaderState {
         doc.SetMaxDepth(maxDepth - depth);
         VexaParsingData seed(place + from, tabSize, tabSize > 0 ? at.row : 0, tabSize > 0 ? at.col : 0);
         Access::SetPiece(doc, piece);
+        Access::SetPreserving(&seed, Preserved());
         try {
             doc.Parse(place + from, &seed);
             Access::SetPiece(doc, kPieceNone);
@@ -815,9 +827,11 @@ struct ReaderState {
                     More();
                     continue;
                 }
-                // A run with more than white space makes a text node.
+                // A run with more than white space makes a text node, and
+                // any run does where white space is kept.
+                const bool blankCounts = !CondensesWhiteSpace(&doc) || Preserved();
                 for (size_t q = pos; q < end && !textCounted; ++q) {
-                    if (!IsSpaceByte(win[q])) {
+                    if (blankCounts || !IsSpaceByte(win[q])) {
                         textCounted = true;
                         ++outside.nodes[VexaNode::TEXT];
                     }

@@ -202,9 +202,17 @@ TEST(ParseText, WordScanAgreesWithByteScan) {
                     ASSERT_STREQ(want.c_str(), a->Value()) << Escaped(v);  // a reference may give a zero byte
                 }
                 const VexaNode* t = text.FirstChildElement() ? text.FirstChildElement()->FirstChild() : nullptr;
-                if (!text.Error() && t && t->ToText()) {
-                    const std::string in = v + "<";  // the content reader skips leading white space
+                if (!text.Error() && t && t->ToText() && !(inReference && b == '\r')) {
+                    // Condensed, the content reader skips leading white space;
+                    // kept, it reads each CR LF and lone CR written as a LF.
+                    std::string in;
+                    for (size_t k = 0; k < v.size(); ++k) {
+                        in += (!condense && v[k] == '\r') ? '\n' : v[k];
+                        k += !condense && v[k] == '\r' && k + 1 < v.size() && v[k + 1] == '\n';
+                    }
+                    in += "<";
                     VexaBase::ReadText(VexaBase::SkipWhiteSpace(in.c_str()), &want, true, "<", false);
+                    if (!condense) VexaBase::ReadText(in.c_str(), &want, false, "<", false);
                     ASSERT_EQ(want, t->ValueStr()) << Escaped(v) << " condense " << condense;
                 }
             }

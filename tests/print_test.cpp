@@ -234,8 +234,10 @@ TEST(Print, EachKindInBothForms) {
         {Leaf<VexaUnknown>("!DOCTYPE x & y"), 1, "    <!DOCTYPE x & y>", "<!DOCTYPE x & y>"},
         {Decl(""), 2, "<?xml ?>", nullptr},
         {Decl("1.0", "e", "yes"), 0, "<?xml version=\"1.0\" encoding=\"e\" standalone=\"yes\" ?>", nullptr},
-        {Decl("a&b", "", "<\"\n"), 0, "<?xml version=\"a&b\" standalone=\"<\"\n\" ?>",
-         "<?xml version=\"a&amp;b\" standalone=\"&lt;&quot;&#x0A;\" ?>"},
+        // A field that would not read back as it is is escaped in both forms.
+        {Decl("a&b", "", "<\"\n"), 0, "<?xml version=\"a&amp;b\" standalone=\"&lt;&quot;&#x0A;\" ?>", nullptr},
+        {Decl("a<b", "", "c>d"), 0, "<?xml version=\"a<b\" standalone=\"c>d\" ?>",
+         "<?xml version=\"a&lt;b\" standalone=\"c&gt;d\" ?>"},
         {new VexaAttribute("n", "a\"b"), 4, "n='a&quot;b'", nullptr},
         {El("a", {{"k", "v"}}), 2, "        <a k=\"v\" />", "<a k=\"v\" />"},
         // Quotes follow the value as held; names are escaped, element names not.

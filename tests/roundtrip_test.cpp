@@ -3,7 +3,7 @@
 // (where the stream form ends). Left out, as the format cannot carry them:
 // literal references ("&#x41;" is read as "A"); text with leading, trailing
 // or doubled spaces, blank, next to other text or under the document; unknown
-// values holding '>' outside CDATA or a DOCTYPE subset, a zero byte, or
+// values holding '>' outside CDATA or a DOCTYPE subset, a CR, a zero byte, or
 // starting like other markup ('/', a letter, '_', "!--", "?xml "), and
 // processing instructions not closed by "?"; zero bytes in attribute values
 // and declarations; names that are not names. Under the classic rules
@@ -72,7 +72,11 @@ struct Generator {
                 s += kPieces[Below(sizeof kPieces / sizeof *kPieces - (unknown || noGreater ? 3 : 0))];
             if (unknown && s[0] == '?') s += '?';
             if (zero && encoding == VEXA_ENCODING_LEGACY && !Below(6)) s.insert(Below(s.size() + 1), 1, '\0');
-            if (unknown || (text ? TextFits(s) : !HoldsReference(s))) return s;
+            if (unknown) {
+                if (s.find('\r') == std::string::npos) return s;  // a CR reads as a LF there
+            } else if (text ? TextFits(s) : !HoldsReference(s)) {
+                return s;
+            }
         }
     }
     // Text, comment, unknown or declaration for kinds 0 to 3.

@@ -8,12 +8,15 @@ the original said: the same tree of tags, attributes (in order), text and
 tails, with white-space runs collapsed and ends trimmed (Vexa condenses white
 space by default) and blank text ignored. A second, stricter count also
 compares the comments and processing instructions inside the root element.
+With --keep-white-space the files are loaded with condensing off and every
+text is compared exactly, blank text included: nothing trimmed, nothing
+normalised.
 
 This is a check for people, not a test: what it finds depends on what the
 machine has installed, so CI does not run it.
 
     make test        # builds build-test/tests/interop/roundtrip_file
-    tests/interop/corpus_check.py [--out files.tsv] [--examples 5]
+    tests/interop/corpus_check.py [--keep-white-space] [--out files.tsv] [--examples 5]
 
 Files are those dpkg lists under /usr (or every file under --root): the
 usual XML suffixes, and any other file whose text starts with '<'. Identical
@@ -144,16 +147,17 @@ def read_tree(source):
     return ET.parse(source, parser).getroot()
 
 
-def flatten(root, misc):
+def flatten(root, misc, exact=False):
     """What a reader sees, as a list of events; each event carries the path
-    of its element. Text is collapsed; with misc False, comments and
-    processing instructions are left out and the text around them joined."""
+    of its element. Text is collapsed, or with exact taken as it is, blank
+    text included; with misc False, comments and processing instructions are
+    left out and the text around them joined."""
     events = []
     pending = []
     path = []
 
     def flush():
-        text = SPACE.sub(" ", "".join(pending)).strip()
+        text = "".join(pending) if exact else SPACE.sub(" ", "".join(pending)).strip()
         if text:
             events.append(("/".join(path), "text", text))
         pending.clear()
@@ -224,11 +228,13 @@ def first_difference(before, after):
     return ""
 
 
-def check(roundtrip, path, original, copy):
+def check(roundtrip, path, original, copy, keep):
     """(category, detail, misc_equal) for one file ElementTree accepted as
-    the tree original."""
+    the tree original; with keep, saved with white space kept and compared
+    exactly."""
+    command = [roundtrip] + (["--keep-white-space"] if keep else []) + [path, copy]
     try:
-        run = subprocess.run([roundtrip, path, copy], capture_output=True, timeout=TIMEOUT)
+        run = subprocess.run(command, capture_output=True, timeout=TIMEOUT)
     except subprocess.TimeoutExpired:
         return "crashed", "no answer after %d s" % TIMEOUT, False
     message = run.stderr.decode("utf-8", "replace").strip().splitlines()
@@ -240,10 +246,10 @@ def check(roundtrip, path, original, copy):
         copied = read_tree(copy)
     except ET.ParseError as error:
         return "malformed", str(error), False
-    difference = first_difference(flatten(original, False), flatten(copied, False))
+    difference = first_difference(flatten(original, False, keep), flatten(copied, False, keep))
     if difference:
         return "different", difference, False
-    return "equal", "", flatten(original, True) == flatten(copied, True)
+    return "equal", "", flatten(original, True, keep) == flatten(copied, True, keep)
 
 
 def varied(found, n):
@@ -265,6 +271,9 @@ def main():
     parser.add_argument("--walk", action="store_true",
                         help="every file under --root, not only those dpkg installed")
     parser.add_argument("--examples", type=int, default=5, help="example paths per category (default: %(default)s)")
+    parser.add_argument("--keep-white-space", action="store_true",
+                        help="load with white space kept (condensing off) and compare every text exactly, "
+                             "blank text included")
     parser.add_argument("--out", help="write one line per accepted file: group, category, package, path, detail")
     args = parser.parse_args()
     sys.setrecursionlimit(20000)  # flatten walks the tree recursively
@@ -291,7 +300,7 @@ def main():
                 refused += 1
                 continue
             group = group_of(data)
-            category, detail, strict = check(args.roundtrip, path, original, copy)
+            category, detail, strict = check(args.roundtrip, path, original, copy, args.keep_white_space)
             counts[group][category] += 1
             misc_equal[group] += strict
             if category != "equal" and group == "scope":

@@ -1,9 +1,10 @@
 // Interoperability: libxml2, an independent reader, judges what Vexa writes.
-// Each file in tests/data/encodings (and, with the DOCTYPE's entities
+// Each fixture (in tests/data/encodings and, with the DOCTYPE's entities
 // included, tests/data/dtd) is loaded and saved with the default
 // settings, and libxml2 must read the same thing from the copy as from the
 // original: element names, attributes in order, text (white space collapsed,
 // since Vexa condenses it by default), comments and processing instructions.
+// Loaded with white space kept, the copy must hold every text exactly.
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
@@ -77,11 +78,11 @@ std::string QualifiedName(const xmlNs* ns, const xmlChar* name) {
 
 std::string Indent(int depth) { return std::string(static_cast<size_t>(depth) * 2, ' '); }
 
-void DescribeChildren(const xmlNode* first, int depth, std::string* out);
+void DescribeChildren(const xmlNode* first, int depth, bool exact, std::string* out);
 
 // One line per node, children indented below their element. Namespace
 // declarations are listed before attributes, as libxml2 keeps them apart.
-void DescribeElement(const xmlNode* element, int depth, std::string* out) {
+void DescribeElement(const xmlNode* element, int depth, bool exact, std::string* out) {
     *out += Indent(depth) + "element " + QualifiedName(element->ns, element->name) + "\n";
     for (const xmlNs* ns = element->nsDef; ns; ns = ns->next)
         *out += Indent(depth + 1) + "@" + (ns->prefix ? "xmlns:" + Str(ns->prefix) : std::string("xmlns")) + "=" +
@@ -91,14 +92,16 @@ void DescribeElement(const xmlNode* element, int depth, std::string* out) {
         *out += Indent(depth + 1) + "@" + QualifiedName(a->ns, a->name) + "=" + Quoted(Str(value)) + "\n";
         xmlFree(value);
     }
-    DescribeChildren(element->children, depth + 1, out);
+    DescribeChildren(element->children, depth + 1, exact, out);
 }
 
-void DescribeChildren(const xmlNode* first, int depth, std::string* out) {
+// With exact, text is taken as it is, blank text included; otherwise
+// collapsed.
+void DescribeChildren(const xmlNode* first, int depth, bool exact, std::string* out) {
     // Adjacent text, CDATA and entity references read as one text.
     std::string text;
     const auto flushText = [&] {
-        const std::string collapsed = Collapsed(text);
+        const std::string collapsed = exact ? text : Collapsed(text);
         if (!collapsed.empty()) *out += Indent(depth) + "text " + Quoted(collapsed) + "\n";
         text.clear();
     };
@@ -113,7 +116,7 @@ void DescribeChildren(const xmlNode* first, int depth, std::string* out) {
         }
         flushText();
         if (n->type == XML_ELEMENT_NODE) {
-            DescribeElement(n, depth, out);
+            DescribeElement(n, depth, exact, out);
         } else if (n->type == XML_COMMENT_NODE) {
             *out += Indent(depth) + "comment " + Quoted(Str(n->content)) + "\n";
         } else if (n->type == XML_PI_NODE) {
@@ -148,7 +151,7 @@ xmlParserInputPtr OnlyTheDocument(const char* url, const char* id, xmlParserCtxt
 
 // With entities, libxml2 includes those of the internal subset (and reads
 // no external one, nor the external subset).
-Reading ReadWithLibXml2(const std::string& path, bool entities = false) {
+Reading ReadWithLibXml2(const std::string& path, bool entities = false, bool exact = false) {
     Reading reading;
     if (entities && !defaultLoader) {
         defaultLoader = xmlGetExternalEntityLoader();
@@ -165,7 +168,7 @@ Reading ReadWithLibXml2(const std::string& path, bool entities = false) {
     xmlSetStructuredErrorFunc(nullptr, nullptr);
     documentPath = nullptr;
     reading.wellFormed = doc && context->wellFormed && reading.errors.empty();
-    if (doc) DescribeChildren(doc->children, 0, &reading.tree);
+    if (doc) DescribeChildren(doc->children, 0, exact, &reading.tree);
     xmlFreeDoc(doc);
     xmlFreeParserCtxt(context);
     return reading;
@@ -187,7 +190,7 @@ std::string Shown(const std::string& bytes) {
 }
 
 struct Fixture {
-    const char* file;  // in tests/data/encodings
+    const char* file;  // in tests/data
     const char* sees;  // a line that libxml2's reading of the original holds
 };
 
@@ -195,39 +198,42 @@ struct Fixture {
 // the file's bytes are what its name says.
 const Fixture kFixtures[] = {
     // Markup characters and entities in ASCII.
-    {"ascii.xml", "@note=\"a < b && c > d, \\\"quoted\\\" 'too'\""},
+    {"encodings/ascii.xml", "@note=\"a < b && c > d, \\\"quoted\\\" 'too'\""},
     // UTF-8 declared, without and with a byte order mark: text, attribute
     // values and a comment in several scripts, an emoji among them.
-    {"utf8.xml", "text \"Crème brûlée à la vanille\""},
-    {"utf8_bom.xml", "text \"Σαλάτα — 😀\""},
+    {"encodings/utf8.xml", "text \"Crème brûlée à la vanille\""},
+    {"encodings/utf8_bom.xml", "text \"Σαλάτα — 😀\""},
     // The same document in UTF-16, each byte order with its mark.
-    {"utf16le.xml", "@title=\"Café crème – 3 €\""},
-    {"utf16be.xml", "text \"寿司と味噌汁\""},
+    {"encodings/utf16le.xml", "@title=\"Café crème – 3 €\""},
+    {"encodings/utf16be.xml", "text \"寿司と味噌汁\""},
     // ISO-8859-1 declared, Latin-1 bytes in names, values, text and a
     // comment, and a reference in each form.
-    {"latin1.xml", "text \"Où est la gare ? Ça va très bien. été\""},
+    {"encodings/latin1.xml", "text \"Où est la gare ? Ça va très bien. été\""},
     // Shift_JIS declared: two-byte characters whose second byte is an ASCII
     // letter or a backslash, in names, values, text and a comment.
-    {"shift_jis.xml", "text \"日本語の表示とソフト 日本 A\""},
+    {"encodings/shift_jis.xml", "text \"日本語の表示とソフト 日本 A\""},
     // Non-ASCII element and attribute names, first character included.
-    {"names.xml", "@αβγ=\"δ\""},
+    {"encodings/names.xml", "@αβγ=\"δ\""},
     // The same without a declaration: names are the only non-ASCII.
-    {"names_undeclared.xml", "element 名前"},
+    {"encodings/names_undeclared.xml", "element 名前"},
     // Every form of character reference, in text and in attribute values,
     // with and without a declaration, and text that reads as a reference
     // once its '&amp;' is decoded.
-    {"charrefs.xml", "@d=\"-Aé€😀\""},
-    {"charrefs_undeclared.xml", "text \"-A©€😀\""},
+    {"encodings/charrefs.xml", "@d=\"-Aé€😀\""},
+    {"encodings/charrefs_undeclared.xml", "text \"-A©€😀\""},
     // Text that reads as a reference once its '&amp;' is decoded, here one
     // that would name a control character.
-    {"escaped_control_ref.xml", "text \"Controls are written as &#x1; to &#x1f;, never as bytes.\""},
+    {"encodings/escaped_control_ref.xml", "text \"Controls are written as &#x1; to &#x1f;, never as bytes.\""},
     // Line breaks and tabs written as they are in attribute values, which a
     // reader takes for spaces, next to ones written as references, which it
     // keeps; CR LF line ends.
-    {"attribute_spaces.xml", "@kept=\"tab\\x09line\\x0Areturn\\x0Dby reference\""},
+    {"encodings/attribute_spaces.xml", "@kept=\"tab\\x09line\\x0Areturn\\x0Dby reference\""},
     // Processing instructions: xml-stylesheet, one holding a '>', and one
     // after the root element.
-    {"stylesheet.xml", "pi xml-stylesheet \"href=\\\"a.xsl\\\" type=\\\"text/xsl\\\"\""},
+    {"encodings/stylesheet.xml", "pi xml-stylesheet \"href=\\\"a.xsl\\\" type=\\\"text/xsl\\\"\""},
+    // Mixed content, blank text between elements, xml:space and CR LF,
+    // lone CR and a CR by reference: kept, every text reads the same.
+    {"white_space.xml", "text \", please.\""},
 };
 
 // gtest names the row in a failure by its file.
@@ -237,7 +243,7 @@ class Interop : public ::testing::TestWithParam<Fixture> {};
 
 TEST_P(Interop, CopyReadsLikeTheOriginal) {
     const Fixture& row = GetParam();
-    const std::string original = DataPath(std::string("encodings/") + row.file);
+    const std::string original = DataPath(row.file);
     const Reading before = ReadWithLibXml2(original);
     ASSERT_TRUE(before.wellFormed) << original << ": " << before.errors;
     ASSERT_NE(std::string::npos, before.tree.find(row.sees)) << before.tree;
@@ -255,8 +261,27 @@ TEST_P(Interop, CopyReadsLikeTheOriginal) {
     EXPECT_EQ(before.tree, after.tree) << "the copy:\n" << Shown(bytes);
 }
 
+// With white space kept, the copy holds every text exactly as the original
+// does, blank text and line ends included.
+TEST_P(Interop, CopyWithWhiteSpaceKeptHoldsTheSameTexts) {
+    const std::string original = DataPath(GetParam().file);
+    const Reading before = ReadWithLibXml2(original, true, true);
+    ASSERT_TRUE(before.wellFormed) << original << ": " << before.errors;
+    VexaDocument doc;
+    doc.SetWhiteSpaceMode(VEXA_WHITESPACE_KEEP);
+    ASSERT_TRUE(doc.LoadFile(original.c_str())) << doc.ErrorText();
+    const std::string copy = TempPath("interop_kept");
+    ASSERT_TRUE(doc.SaveFile(copy.c_str())) << copy;
+    const Reading after = ReadWithLibXml2(copy, true, true);
+    const std::string bytes = ReadFile(copy);
+    std::remove(copy.c_str());
+    EXPECT_TRUE(after.wellFormed) << "libxml2 rejects the copy:\n" << after.errors;
+    EXPECT_EQ(before.tree, after.tree) << "the copy:\n" << Shown(bytes);
+}
+
 std::string RowName(const ::testing::TestParamInfo<Fixture>& info) {
-    const std::string file = info.param.file;
+    const std::string path = info.param.file;
+    const std::string file = path.substr(path.rfind('/') + 1);
     return file.substr(0, file.find('.'));
 }
 
