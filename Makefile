@@ -35,7 +35,7 @@ BENCH_DIR ?= build-bench
 BUILD_DIRS := $(DEMO_DIR) $(TEST_DIR) $(SANITIZE_DIR) $(BENCH_DIR)
 CONFORMANCE_CACHE ?= build-conformance
 CONFORMANCE_FLAGS ?=
-CONFORMANCE_CANONICAL ?= 178
+CONFORMANCE_CANONICAL ?= 261
 FORMAT_DIRS := base tests tools examples fuzz bench
 
 # A compiler chosen on the command line or in the environment reaches the
