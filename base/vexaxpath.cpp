@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -583,9 +584,31 @@ void NumberToString(double d, std::string* out) {
     } else if (d == 0) {
         out->push_back('0');
     } else {
-        char buf[400];
-        const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::fixed);
-        out->append(buf, r.ptr);
+        // The shortest digits that read back as d, written out without an exponent.
+        char buf[64];
+        const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
+        const char* p = buf;
+        if (*p == '-') {
+            out->push_back('-');
+            ++p;
+        }
+        char digits[32];
+        size_t n = 0;
+        for (; p < r.ptr && *p != 'e'; ++p)
+            if (*p != '.') digits[n++] = *p;
+        const int exp = std::atoi(p + 1);  // the point goes after digit exp + 1
+        if (exp < 0) {
+            out->append("0.");
+            out->append(static_cast<size_t>(-exp - 1), '0');
+            out->append(digits, n);
+        } else if (static_cast<size_t>(exp) + 1 >= n) {
+            out->append(digits, n);
+            out->append(static_cast<size_t>(exp) + 1 - n, '0');
+        } else {
+            out->append(digits, static_cast<size_t>(exp) + 1);
+            out->push_back('.');
+            out->append(digits + exp + 1, n - static_cast<size_t>(exp) - 1);
+        }
     }
 }
 
@@ -743,58 +766,23 @@ private:
         tokStart = pos;
         const char c = *pos;
         text.clear();
+        static const char singles[] = "[]()@,|+-=";
+        static const Tok singleToks[] = {tLBracket, tRBracket, tLParen, tRParen, tAt,
+                                         tComma,    tPipe,     tPlus,   tMinus,  tEq};
+        if (c) {
+            if (const char* at = std::strchr(singles, c)) {
+                ++pos;
+                tok = singleToks[at - singles];
+                return;
+            }
+        }
         switch (c) {
             case 0:
                 tok = tEnd;
                 return;
             case '/':
-                if (pos[1] == '/') {
-                    pos += 2;
-                    tok = tSlash2;
-                } else {
-                    ++pos;
-                    tok = tSlash;
-                }
-                return;
-            case '[':
-                ++pos;
-                tok = tLBracket;
-                return;
-            case ']':
-                ++pos;
-                tok = tRBracket;
-                return;
-            case '(':
-                ++pos;
-                tok = tLParen;
-                return;
-            case ')':
-                ++pos;
-                tok = tRParen;
-                return;
-            case '@':
-                ++pos;
-                tok = tAt;
-                return;
-            case ',':
-                ++pos;
-                tok = tComma;
-                return;
-            case '|':
-                ++pos;
-                tok = tPipe;
-                return;
-            case '+':
-                ++pos;
-                tok = tPlus;
-                return;
-            case '-':
-                ++pos;
-                tok = tMinus;
-                return;
-            case '=':
-                ++pos;
-                tok = tEq;
+                tok = pos[1] == '/' ? tSlash2 : tSlash;
+                pos += tok == tSlash2 ? 2 : 1;
                 return;
             case '!':
                 if (pos[1] == '=') {
@@ -805,23 +793,12 @@ private:
                 }
                 return;
             case '<':
-                if (pos[1] == '=') {
-                    pos += 2;
-                    tok = tLe;
-                } else {
-                    ++pos;
-                    tok = tLt;
-                }
+            case '>': {
+                const bool orEqual = pos[1] == '=';
+                tok = c == '<' ? (orEqual ? tLe : tLt) : (orEqual ? tGe : tGt);
+                pos += orEqual ? 2 : 1;
                 return;
-            case '>':
-                if (pos[1] == '=') {
-                    pos += 2;
-                    tok = tGe;
-                } else {
-                    ++pos;
-                    tok = tGt;
-                }
-                return;
+            }
             case ':':
                 if (pos[1] == ':') {
                     pos += 2;
