@@ -52,7 +52,8 @@ enum Axis {
     kParent,
     kPreceding,
     kPrecedingSibling,
-    kSelf
+    kSelf,
+    kDescendantAttribute  // "//@name": the attributes of every element at or below the context
 };
 
 enum Test { kTestName, kTestPrefix, kTestAny, kTestNode, kTestText, kTestComment, kTestPi, kTestPiTarget };
@@ -526,7 +527,10 @@ void SortUnique(Items* v) {
     PtrSet attrs(v->size());
     PtrSet hasAttrs(v->size());
     size_t unique = 0;
+    bool elements = true;  // then a walk of the elements finds them all
     for (const VexaXPathNode& item : *v) {
+        const int kind = Access::Kind(*item.Node());
+        if (kind != VexaNode::ELEMENT && kind != VexaNode::DOCUMENT) elements = false;
         if (item.Attribute()) {
             if (attrs.Insert(item.Attribute())) ++unique;
             hasAttrs.Insert(item.Node());
@@ -536,7 +540,8 @@ void SortUnique(Items* v) {
     }
     Items out;
     out.reserve(unique);
-    for (const VexaNode* n = top; n && out.size() < unique; n = NextInSubtree(n, top)) {
+    for (const VexaNode* n = top; n && out.size() < unique;
+         n = elements ? NextElement(n, top) : NextInSubtree(n, top)) {
         if (nodes.Has(n)) out.push_back(VexaXPathNode(const_cast<VexaNode*>(n)));
         if (Access::Kind(*n) == VexaNode::ELEMENT && hasAttrs.Has(n))
             for (VexaAttribute* a = n->ToElement()->FirstAttribute(); a; a = a->Next())
@@ -586,7 +591,8 @@ void NumberToString(double d, std::string* out) {
     } else {
         // The shortest digits that read back as d, written out without an exponent.
         char buf[64];
-        const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
+        const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf - 1, d, std::chars_format::scientific);
+        *r.ptr = 0;
         const char* p = buf;
         if (*p == '-') {
             out->push_back('-');
@@ -1306,11 +1312,11 @@ void Simplify(XPathProgram* prog) {
         for (size_t i = 0; i + 1 < st.size(); ++i) {
             if (st[i].axis != kDescendantOrSelf || st[i].test != kTestNode || !st[i].preds.empty()) continue;
             Step& n = st[i + 1];
-            if (n.axis != kChild) continue;
+            if (n.axis != kChild && n.axis != kAttribute) continue;
             bool positional = false;
             for (int p : n.preds) positional = positional || Positional(*prog, p);
             if (positional) continue;
-            n.axis = kDescendant;
+            n.axis = n.axis == kChild ? kDescendant : kDescendantAttribute;
             st.erase(st.begin() + static_cast<std::ptrdiff_t>(i));
         }
     }
@@ -1332,12 +1338,33 @@ struct Value {
     Items* set = 0;  // from the evaluator's pool
 };
 
+// Vectors kept from one evaluation to the next on each thread, so that a
+// query run in a loop stops allocating once its sets have grown.
+struct SparePool {
+    std::vector<std::unique_ptr<Items> > vectors;
+};
+thread_local SparePool spares;
+const size_t kSpareVectors = 16;
+const size_t kSpareItems = size_t(1) << 18;  // larger ones go back to the heap
+
 class Evaluator {
 public:
     Evaluator(const XPathProgram& program, bool utf8Chars) : prog(program), chars{utf8Chars} {}
+    ~Evaluator() {
+        for (std::unique_ptr<Items>& v : owned) {
+            if (spares.vectors.size() >= kSpareVectors || v->capacity() > kSpareItems) continue;
+            v->clear();
+            spares.vectors.push_back(std::move(v));
+        }
+    }
     Items* Take() {
         if (pool.empty()) {
-            owned.emplace_back(new Items());
+            if (!spares.vectors.empty()) {
+                owned.push_back(std::move(spares.vectors.back()));
+                spares.vectors.pop_back();
+            } else {
+                owned.emplace_back(new Items());
+            }
             return owned.back().get();
         }
         Items* v = pool.back();
@@ -1347,7 +1374,6 @@ public:
     void Give(Items* v) {
         if (!v) return;
         v->clear();
-        if (v->capacity() > (1u << 16)) Items().swap(*v);  // keep the pool small
         pool.push_back(v);
     }
     void Release(Value* v) {
@@ -1479,6 +1505,7 @@ public:
             case kPath:
             case kFilter:
             case kUnion: {
+                if (const Step* s = SimpleStep(x)) return Visit(*s, c.item, [](const VexaXPathNode&) { return true; });
                 Items* v = Take();
                 NodeSet(e, c, v);
                 const bool any = !v->empty();
@@ -1645,7 +1672,40 @@ public:
         }
     }
 
+    static bool Scalar(int type) { return type != VEXA_XPATH_NODESET && type != kAnyType; }
+
     bool Compare(Op op, int ea, int eb, const Ctx& c) {
+        const Expr& xa = X(ea);
+        const Expr& xb = X(eb);
+        // Scalars of known types compare without building values.
+        if (Scalar(xa.type) && Scalar(xb.type)) {
+            const bool eq = op == kEq || op == kNe;
+            if (eq && (xa.type == VEXA_XPATH_BOOLEAN || xb.type == VEXA_XPATH_BOOLEAN))
+                return CompareNumbers(op, Boolean(ea, c), Boolean(eb, c));
+            if (!eq || xa.type == VEXA_XPATH_NUMBER || xb.type == VEXA_XPATH_NUMBER)
+                return CompareNumbers(op, Number(ea, c), Number(eb, c));
+        }
+        // A one-step path against a literal: the items are visited in place.
+        const Step* s = SimpleStep(xa);
+        const Expr* lit = &xb;
+        if (!s && xa.op == kLiteral) {
+            s = SimpleStep(xb);
+            lit = &xa;
+            op = Swap(op);
+        }
+        if (s && (lit->op == kLiteral || lit->op == kNumberLit)) {
+            if (lit->op == kLiteral && (op == kEq || op == kNe)) {
+                const Str want{lit->text.data(), lit->text.size()};
+                const bool eq = op == kEq;
+                return Visit(*s, c.item,
+                             [&](const VexaXPathNode& n) { return Equal(ValueView(n, &scratch), want) == eq; });
+            }
+            const double want =
+                lit->op == kNumberLit ? lit->number : StringToNumber(Str{lit->text.data(), lit->text.size()});
+            return Visit(*s, c.item, [&](const VexaXPathNode& n) {
+                return CompareNumbers(op, StringToNumber(ValueView(n, &scratch)), want);
+            });
+        }
         Value a;
         Value b;
         Eval(ea, c, &a);
@@ -1788,7 +1848,48 @@ public:
                 return false;
         }
     }
-    inline void Emit(const Step& s, VexaNode* n, Items* out) const {
+    // The step of a path that is one step from the context with no
+    // predicate on a short axis, or null.
+    static const Step* SimpleStep(const Expr& x) {
+        if (x.op != kPath || x.absolute || x.a >= 0 || x.steps.size() != 1) return 0;
+        const Step& s = x.steps[0];
+        if (!s.preds.empty()) return 0;
+        return s.axis == kChild || s.axis == kAttribute || s.axis == kSelf || s.axis == kParent ? &s : 0;
+    }
+
+    // Calls f on the items of such a step from item in document order until f returns true;
+    // returns whether it did.
+    template <class F>
+    bool Visit(const Step& s, const VexaXPathNode& item, F f) {
+        VexaNode* n = item.Node();
+        if (s.axis == kAttribute) {
+            if (item.Attribute() || Access::Kind(*n) != VexaNode::ELEMENT) return false;
+            for (VexaAttribute* a = static_cast<VexaElement*>(n)->FirstAttribute(); a; a = a->Next())
+                if (MatchAttr(s, a) && f(VexaXPathNode(n, a))) return true;
+            return false;
+        }
+        if (s.axis == kChild) {
+            if (item.Attribute()) return false;
+            if (ElementsOnly(s)) {
+                for (VexaNode* ch = n->FirstChild(); ch; ch = ch->NextSibling())
+                    if (Access::Kind(*ch) == VexaNode::ELEMENT && Match(s, ch, kElement) && f(VexaXPathNode(ch)))
+                        return true;
+                return false;
+            }
+            for (VexaNode* ch = FirstModelChild(n); ch; ch = NextModelSibling(ch))
+                if (Match(s, ch, KindOf(ch)) && f(VexaXPathNode(ch))) return true;
+            return false;
+        }
+        Items* v = Take();
+        Collect(s, item, v);
+        bool hit = false;
+        for (const VexaXPathNode& m : *v)
+            if ((hit = f(m))) break;
+        Give(v);
+        return hit;
+    }
+
+    VEXA_ALWAYS_INLINE void Emit(const Step& s, VexaNode* n, Items* out) const {
         if (Match(s, n, KindOf(n))) out->push_back(VexaXPathNode(n));
     }
     static bool ElementsOnly(const Step& s) {
@@ -1796,7 +1897,8 @@ public:
     }
 
     // Appends the nodes of s's axis from item that pass its node test, in axis order.
-    void Collect(const Step& s, const VexaXPathNode& item, Items* out) {
+    // Collecting stops once out holds stop items (a predicate [n] needs no more).
+    void Collect(const Step& s, const VexaXPathNode& item, Items* out, size_t stop = SIZE_MAX) {
         VexaNode* n = item.Node();
         const bool attr = item.Attribute() != 0;
         switch (s.axis) {
@@ -1831,10 +1933,12 @@ public:
             case kDescendant:
                 if (attr) return;
                 if (ElementsOnly(s)) {
-                    for (VexaNode* d = NextElement(n, n); d; d = NextElement(d, n)) Emit(s, d, out);
+                    for (VexaNode* d = NextElement(n, n); d && out->size() < stop; d = NextElement(d, n))
+                        Emit(s, d, out);
                     return;
                 }
-                for (VexaNode* d = NextInSubtree(n, n); d; d = NextInSubtree(d, n)) Emit(s, d, out);
+                for (VexaNode* d = NextInSubtree(n, n); d && out->size() < stop; d = NextInSubtree(d, n))
+                    Emit(s, d, out);
                 return;
             case kParent:
                 if (attr) {
@@ -1850,44 +1954,57 @@ public:
                     Emit(s, n, out);
                     n = n->Parent();
                 }
-                for (; n; n = n->Parent()) Emit(s, n, out);
+                for (; n && out->size() < stop; n = n->Parent()) Emit(s, n, out);
                 return;
             case kAncestor:
                 if (!attr) n = n->Parent();
-                for (; n; n = n->Parent()) Emit(s, n, out);
+                for (; n && out->size() < stop; n = n->Parent()) Emit(s, n, out);
                 return;
             case kFollowingSibling:
                 if (attr) return;
-                for (VexaNode* sib = NextModelSibling(n); sib; sib = NextModelSibling(sib)) Emit(s, sib, out);
+                for (VexaNode* sib = NextModelSibling(n); sib && out->size() < stop; sib = NextModelSibling(sib))
+                    Emit(s, sib, out);
                 return;
             case kPrecedingSibling:
                 if (attr) return;
-                for (VexaNode* sib = PrevModelSibling(n); sib; sib = PrevModelSibling(sib)) Emit(s, sib, out);
+                for (VexaNode* sib = PrevModelSibling(n); sib && out->size() < stop; sib = PrevModelSibling(sib))
+                    Emit(s, sib, out);
                 return;
             case kFollowing: {
                 if (attr)  // an attribute's element's content follows it
-                    for (VexaNode* d = NextInSubtree(n, n); d; d = NextInSubtree(d, n)) Emit(s, d, out);
+                    for (VexaNode* d = NextInSubtree(n, n); d && out->size() < stop; d = NextInSubtree(d, n))
+                        Emit(s, d, out);
                 const VexaNode* cur = n;
-                for (;;) {
+                while (out->size() < stop) {
                     VexaNode* sib = 0;
                     while (cur && !(sib = NextModelSibling(cur))) cur = cur->Parent();
                     if (!cur) return;
-                    for (VexaNode* d = sib; d; d = NextInSubtree(d, sib)) Emit(s, d, out);
+                    for (VexaNode* d = sib; d && out->size() < stop; d = NextInSubtree(d, sib)) Emit(s, d, out);
                     cur = sib;
                 }
+                return;
             }
             case kPreceding:
-                for (const VexaNode* cur = n; cur; cur = cur->Parent()) {
-                    for (VexaNode* sib = PrevModelSibling(cur); sib; sib = PrevModelSibling(sib)) {
+                for (const VexaNode* cur = n; cur && out->size() < stop; cur = cur->Parent()) {
+                    for (VexaNode* sib = PrevModelSibling(cur); sib && out->size() < stop;
+                         sib = PrevModelSibling(sib)) {
                         // sib's subtree in reverse document order
                         VexaNode* d = DeepestLast(sib);
                         for (;;) {
                             Emit(s, d, out);
-                            if (d == sib) break;
+                            if (d == sib || out->size() >= stop) break;
                             VexaNode* p = PrevModelSibling(d);
                             d = p ? DeepestLast(p) : d->Parent();
                         }
                     }
+                }
+                return;
+            case kDescendantAttribute:
+                if (attr) return;
+                for (VexaNode* d = Access::Kind(*n) == VexaNode::ELEMENT ? n : NextElement(n, n); d;
+                     d = NextElement(d, n)) {
+                    for (VexaAttribute* at = static_cast<VexaElement*>(d)->FirstAttribute(); at; at = at->Next())
+                        if (MatchAttr(s, at)) out->push_back(VexaXPathNode(d, at));
                 }
                 return;
             case kNamespace:
@@ -1908,25 +2025,37 @@ public:
                 if (Reverse(s.axis)) std::reverse(out->begin() + static_cast<std::ptrdiff_t>(from), out->end());
             }
         } else {
+            // A leading [n] takes the nth item: the axis is walked no further.
+            size_t stop = SIZE_MAX;
+            const Expr& first = X(s.preds[0]);
+            if (first.op == kNumberLit && first.number >= 1 && first.number < 1e15)
+                stop = static_cast<size_t>(first.number);
             Items* tmp = Take();
             for (const VexaXPathNode& item : in) {
                 tmp->clear();
-                Collect(s, item, tmp);
+                Collect(s, item, tmp, stop);
                 for (int p : s.preds) Filter(p, tmp);
                 if (Reverse(s.axis)) std::reverse(tmp->begin(), tmp->end());
                 out->insert(out->end(), tmp->begin(), tmp->end());
             }
             Give(tmp);
         }
+        // The input is in document order; the output is too where the axis
+        // cannot break it, else it is sorted.
         const Axis a = s.axis;
-        const bool keepsFlat = a == kChild || a == kAttribute || a == kSelf || a == kNamespace;
-        if (single) {
-            *flat = keepsFlat || a == kParent || a == kFollowingSibling || a == kPrecedingSibling;
-        } else if (*flat && keepsFlat) {
+        if (a == kAttribute || a == kDescendantAttribute) {
+            *flat = true;  // attributes have no descendants; each element's follow it
+        } else if (a == kSelf || a == kNamespace) {
+            // as it was
+        } else if (single) {
+            *flat = a == kChild || a == kParent || a == kFollowingSibling || a == kPrecedingSibling;
+        } else if (*flat && a == kChild) {
             // ordered already
         } else if (*flat && (a == kDescendant || a == kDescendantOrSelf)) {
             *flat = false;
         } else {
+            // Siblings share a parent: drop the neighbours first, cheaply.
+            out->erase(std::unique(out->begin(), out->end()), out->end());
             SortUnique(out);
             *flat = false;
         }
@@ -2361,8 +2490,8 @@ VexaXPathValue VexaXPath::Evaluate(const VexaXPathNode& context) const {
     ev.Eval(program->root, impl::Ctx{start, 1, 1}, &v);
     Access::Type(result) = v.type;
     switch (v.type) {
-        case VEXA_XPATH_NODESET:
-            Access::Items(Access::Nodes(result)).swap(*v.set);
+        case VEXA_XPATH_NODESET:  // an exact copy; the evaluator keeps its grown vector
+            Access::Items(Access::Nodes(result)).assign(v.set->begin(), v.set->end());
             break;
         case VEXA_XPATH_NUMBER:
             Access::Number(result) = v.num;
