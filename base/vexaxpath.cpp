@@ -263,8 +263,19 @@ inline bool IsTextish(const VexaNode* n) {
 }
 
 // The first model node at or after s among its siblings.
+inline bool IsPlain(const VexaNode* n) {  // an element or a comment: a model node by itself
+    const int t = Access::Kind(*n);
+    return t == VexaNode::ELEMENT || t == VexaNode::COMMENT;
+}
+
 VexaNode* ModelFrom(VexaNode* s) {
     while (s) {
+        // The common cases first: an element or comment, a lone text node.
+        if (IsPlain(s)) return s;
+        if (Access::Kind(*s) == VexaNode::TEXT && !Access::Value(*s).empty()) {
+            const VexaNode* next = s->NextSibling();
+            if (!next || IsPlain(next)) return s;
+        }
         const Kind k = KindOf(s);
         if (k == kNone) {
             s = s->NextSibling();
@@ -285,8 +296,9 @@ VexaNode* ModelFrom(VexaNode* s) {
 inline VexaNode* FirstModelChild(const VexaNode* n) { return ModelFrom(n->FirstChild()); }
 
 // The next model sibling of a model node n.
-VexaNode* NextModelSibling(const VexaNode* n) {
+inline VexaNode* NextModelSibling(const VexaNode* n) {
     VexaNode* s = n->NextSibling();
+    if (!s || IsPlain(s)) return s;
     if (KindOf(n) == kText)
         while (s && IsTextish(s)) s = s->NextSibling();
     return ModelFrom(s);
@@ -1135,7 +1147,10 @@ private:
         const char* start = tokStart;
         int fn = -1;
         for (size_t i = 0; i < sizeof kFunctions / sizeof kFunctions[0]; ++i)
-            if (text == kFunctions[i].name) fn = static_cast<int>(i);
+            if (text == kFunctions[i].name) {
+                fn = static_cast<int>(i);
+                break;
+            }
         if (fn < 0) return Fail(VEXA_XPATH_FUNCTION, start);
         const int e = Add(kFunc, kFunctions[fn].type);
         E(e).fn = fn;
@@ -1232,7 +1247,7 @@ private:
                 "following", "following-sibling", "namespace", "parent", "preceding",  "preceding-sibling",
                 "self"};
             int axis = -1;
-            for (int i = 0; i < 13; ++i)
+            for (int i = 0; i < 13 && axis < 0; ++i)
                 if (text == axes[i]) axis = i;
             if (axis < 0) {
                 Fail(VEXA_XPATH_SYNTAX, tokStart);
@@ -1913,7 +1928,8 @@ public:
                 if (attr) return;
                 if (ElementsOnly(s)) {
                     for (VexaNode* ch = n->FirstChild(); ch; ch = ch->NextSibling())
-                        if (Access::Kind(*ch) == VexaNode::ELEMENT) Emit(s, ch, out);
+                        if (Access::Kind(*ch) == VexaNode::ELEMENT && Match(s, ch, kElement))
+                            out->push_back(VexaXPathNode(ch));
                     return;
                 }
                 for (VexaNode* ch = FirstModelChild(n); ch; ch = NextModelSibling(ch)) Emit(s, ch, out);
@@ -2012,6 +2028,15 @@ public:
         }
     }
 
+    // How many items predicate i of s may keep: n when the next one is [n]
+    // and predicate i reads no position.
+    size_t LimitFor(const Step& s, size_t i) const {
+        const Expr& next = X(s.preds[i + 1]);
+        if (next.op != kNumberLit || !(next.number >= 1 && next.number < 1e15) || Positional(prog, s.preds[i]))
+            return SIZE_MAX;
+        return static_cast<size_t>(next.number);
+    }
+
     static bool Reverse(Axis a) {
         return a == kAncestor || a == kAncestorOrSelf || a == kPreceding || a == kPrecedingSibling;
     }
@@ -2034,7 +2059,8 @@ public:
             for (const VexaXPathNode& item : in) {
                 tmp->clear();
                 Collect(s, item, tmp, stop);
-                for (int p : s.preds) Filter(p, tmp);
+                for (size_t i = 0; i < s.preds.size(); ++i)
+                    Filter(s.preds[i], tmp, i + 1 < s.preds.size() ? LimitFor(s, i) : SIZE_MAX);
                 if (Reverse(s.axis)) std::reverse(tmp->begin(), tmp->end());
                 out->insert(out->end(), tmp->begin(), tmp->end());
             }
@@ -2062,7 +2088,9 @@ public:
     }
 
     // Keeps the items of v for which predicate p holds, positions counted in v's order.
-    void Filter(int p, Items* v) {
+    // A predicate that reads no position keeps at most limit items: a [n]
+    // after it needs no more.
+    void Filter(int p, Items* v, size_t limit = SIZE_MAX) {
         const Expr& x = X(p);
         const size_t size = v->size();
         if (size == 0) return;
@@ -2074,6 +2102,11 @@ public:
             } else {
                 v->clear();
             }
+            return;
+        }
+        if (x.op == kFunc && x.fn == kFnLast) {  // [last()]
+            (*v)[0] = (*v)[size - 1];
+            v->resize(1);
             return;
         }
         size_t kept = 0;
@@ -2091,7 +2124,9 @@ public:
             } else {
                 keep = Boolean(p, c);
             }
-            if (keep) (*v)[kept++] = (*v)[i];
+            if (!keep) continue;
+            (*v)[kept++] = (*v)[i];
+            if (kept == limit) break;
         }
         v->resize(kept);
     }
@@ -2267,17 +2302,17 @@ public:
             case kFnNormalizeSpace: {
                 std::string s;
                 StringArg(x, 0, c, &s);
-                bool space = false;
-                for (char ch : s) {
-                    if (IsXmlSpace(ch)) {
-                        space = !out->empty();
-                    } else {
-                        if (space) out->push_back(' ');
-                        space = false;
-                        out->push_back(ch);
-                    }
+                out->reserve(s.size());
+                const char* p = s.data();
+                const char* end = p + s.size();
+                for (;;) {
+                    while (p < end && IsXmlSpace(*p)) ++p;
+                    if (p == end) return;
+                    const char* word = p;
+                    while (p < end && !IsXmlSpace(*p)) ++p;
+                    if (!out->empty()) out->push_back(' ');
+                    out->append(word, static_cast<size_t>(p - word));
                 }
-                return;
             }
             case kFnTranslate: {
                 std::string s, from, to;
@@ -2454,6 +2489,7 @@ VexaXPath::~VexaXPath() { delete program; }
 
 bool VexaXPath::Compile(const char* expression) {
     program->exprs.clear();
+    program->exprs.reserve(16);
     program->root = -1;
     impl::Compiler compiler(expression ? expression : "", program);
     const int root = compiler.Run();
