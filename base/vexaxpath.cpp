@@ -254,6 +254,10 @@ inline bool IsNamespaceDecl(const VexaAttribute* a) {
     return n.size() >= 5 && std::memcmp(n.c_str(), "xmlns", 5) == 0 && (n.size() == 5 || n.c_str()[5] == ':');
 }
 
+// Appends an item built in place: a temporary passed by reference to an
+// outlined push_back costs a stalled 16-byte load per item.
+VEXA_ALWAYS_INLINE void AddItem(Items* v, VexaNode* n, VexaAttribute* a = 0) { v->emplace_back(n, a); }
+
 // Adjacent text and CDATA nodes form one text node, named by the first of
 // them; markup outside the model between them does not part them. A run
 // with no characters at all is no node.
@@ -554,10 +558,10 @@ void SortUnique(Items* v) {
     out.reserve(unique);
     for (const VexaNode* n = top; n && out.size() < unique;
          n = elements ? NextElement(n, top) : NextInSubtree(n, top)) {
-        if (nodes.Has(n)) out.push_back(VexaXPathNode(const_cast<VexaNode*>(n)));
+        if (nodes.Has(n)) AddItem(&out, const_cast<VexaNode*>(n));
         if (Access::Kind(*n) == VexaNode::ELEMENT && hasAttrs.Has(n))
             for (VexaAttribute* a = n->ToElement()->FirstAttribute(); a; a = a->Next())
-                if (attrs.Has(a)) out.push_back(VexaXPathNode(const_cast<VexaNode*>(n), a));
+                if (attrs.Has(a)) AddItem(&out, const_cast<VexaNode*>(n), a);
     }
     if (out.size() < unique) {  // items from more than one tree
         std::stable_sort(v->begin(), v->end(), Before);
@@ -1807,7 +1811,7 @@ public:
         if (x.a >= 0) {
             NodeSet(x.a, c, out);
         } else if (x.absolute) {
-            out->push_back(VexaXPathNode(const_cast<VexaNode*>(TopOf(c.item.Node()))));
+            AddItem(out, const_cast<VexaNode*>(TopOf(c.item.Node())));
         } else {
             out->push_back(c.item);
         }
@@ -1905,7 +1909,7 @@ public:
     }
 
     VEXA_ALWAYS_INLINE void Emit(const Step& s, VexaNode* n, Items* out) const {
-        if (Match(s, n, KindOf(n))) out->push_back(VexaXPathNode(n));
+        if (Match(s, n, KindOf(n))) AddItem(out, n);
     }
     static bool ElementsOnly(const Step& s) {
         return s.test == kTestName || s.test == kTestAny || s.test == kTestPrefix;
@@ -1928,8 +1932,7 @@ public:
                 if (attr) return;
                 if (ElementsOnly(s)) {
                     for (VexaNode* ch = n->FirstChild(); ch; ch = ch->NextSibling())
-                        if (Access::Kind(*ch) == VexaNode::ELEMENT && Match(s, ch, kElement))
-                            out->push_back(VexaXPathNode(ch));
+                        if (Access::Kind(*ch) == VexaNode::ELEMENT && Match(s, ch, kElement)) AddItem(out, ch);
                     return;
                 }
                 for (VexaNode* ch = FirstModelChild(n); ch; ch = NextModelSibling(ch)) Emit(s, ch, out);
@@ -1937,7 +1940,7 @@ public:
             case kAttribute:
                 if (attr || Access::Kind(*n) != VexaNode::ELEMENT) return;
                 for (VexaAttribute* a = n->ToElement()->FirstAttribute(); a; a = a->Next())
-                    if (MatchAttr(s, a)) out->push_back(VexaXPathNode(n, a));
+                    if (MatchAttr(s, a)) AddItem(out, n, a);
                 return;
             case kDescendantOrSelf:
                 if (attr) {
@@ -1956,13 +1959,12 @@ public:
                 for (VexaNode* d = NextInSubtree(n, n); d && out->size() < stop; d = NextInSubtree(d, n))
                     Emit(s, d, out);
                 return;
-            case kParent:
-                if (attr) {
-                    Emit(s, n, out);
-                } else if (n->Parent()) {
-                    Emit(s, n->Parent(), out);
-                }
+            case kParent: {
+                // Siblings come one after another: their parent is written once.
+                VexaNode* p = attr ? n : n->Parent();
+                if (p && (out->empty() || out->back().Node() != p || out->back().Attribute())) Emit(s, p, out);
                 return;
+            }
             case kAncestorOrSelf:
                 if (attr) {
                     if (s.test == kTestNode) out->push_back(item);
@@ -2020,7 +2022,7 @@ public:
                 for (VexaNode* d = Access::Kind(*n) == VexaNode::ELEMENT ? n : NextElement(n, n); d;
                      d = NextElement(d, n)) {
                     for (VexaAttribute* at = static_cast<VexaElement*>(d)->FirstAttribute(); at; at = at->Next())
-                        if (MatchAttr(s, at)) out->push_back(VexaXPathNode(d, at));
+                        if (MatchAttr(s, at)) AddItem(out, d, at);
                 }
                 return;
             case kNamespace:
@@ -2397,7 +2399,7 @@ void Evaluator::Id(const Expr& x, const Ctx& c, Items* out) {
         for (const VexaAttribute* a = e->FirstAttribute(); a; a = a->Next()) {
             if (!IsIdAttribute(*e, *a)) continue;
             if (std::binary_search(tokens.begin(), tokens.end(), std::string(a->Value()))) {
-                out->push_back(VexaXPathNode(n));
+                AddItem(out, n);
                 break;
             }
         }
