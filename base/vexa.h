@@ -820,8 +820,9 @@ enum {
 enum { VEXA_XPATH_NODESET = 0, VEXA_XPATH_NUMBER, VEXA_XPATH_STRING, VEXA_XPATH_BOOLEAN };
 
 /// One item of a node-set: a node, or an attribute together with the
-/// element that holds it. A default-made item is null.
-class VEXA_API VexaXPathNode {
+/// element that holds it. A default-made item is null. (Its functions are
+/// exported one by one, so that the library's vectors of items stay its own.)
+class VexaXPathNode {
 public:
     /// A null item.
     VexaXPathNode() : node(0), attribute(0) {}
@@ -837,11 +838,11 @@ public:
     /// The XPath string-value: an attribute's value, the text of a text node
     /// (with the adjacent text and CDATA after it), the content of a comment
     /// or processing instruction, or all text below an element or document.
-    std::string StringValue() const;
+    VEXA_API std::string StringValue() const;
     /// Zero-based row where the item began, or -1 (see VexaBase::Row()).
-    int Row() const;
+    VEXA_API int Row() const;
     /// Zero-based column where the item began, or -1.
-    int Column() const;
+    VEXA_API int Column() const;
 
     /// Same node and same attribute.
     bool operator==(const VexaXPathNode& other) const { return node == other.node && attribute == other.attribute; }
@@ -855,7 +856,7 @@ private:
 
 /// Items in document order, without duplicates. The items point into the
 /// tree: they stay valid while the nodes and attributes they name live.
-class VEXA_API VexaXPathNodeSet {
+class VexaXPathNodeSet {
 public:
     /// An empty set.
     VexaXPathNodeSet() {}
@@ -878,7 +879,7 @@ private:
 };
 
 /// The result of an evaluation: a node-set, a number, a string or a boolean.
-class VEXA_API VexaXPathValue {
+class VexaXPathValue {
 public:
     /// An empty node-set.
     VexaXPathValue() : type(VEXA_XPATH_NODESET), number(0), boolean(false) {}
@@ -887,11 +888,11 @@ public:
     /// The node-set; empty for a value of another type.
     const VexaXPathNodeSet& NodeSet() const { return nodes; }
     /// The value converted to a number by XPath's number() rules.
-    double Number() const;
+    VEXA_API double Number() const;
     /// The value converted to a string by XPath's string() rules.
-    std::string String() const;
+    VEXA_API std::string String() const;
     /// The value converted to a boolean by XPath's boolean() rules.
-    bool Boolean() const;
+    VEXA_API bool Boolean() const;
 
 private:
     friend struct impl::Access;
