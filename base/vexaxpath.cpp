@@ -14,6 +14,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "vexaimpl.h"
@@ -355,6 +356,24 @@ inline VexaNode* NextElement(const VexaNode* n, const VexaNode* root) {
         n = n->Parent();
         if (!n) return 0;
     }
+}
+
+// The next node of any kind after n in document order within root's subtree.
+inline VexaNode* NextRaw(const VexaNode* n, const VexaNode* root) {
+    if (VexaNode* c = n->FirstChild()) return c;
+    for (; n != root; n = n->Parent())
+        if (VexaNode* s = n->NextSibling()) return s;
+    return 0;
+}
+
+// Whether n is the node that names a text node: the first text or CDATA
+// node of a run that holds characters.
+inline bool StartsTextNode(VexaNode* n) {
+    const int t = Access::Kind(*n);
+    if (t != VexaNode::TEXT && (t != VexaNode::UNKNOWN || KindOf(n) != kText)) return false;
+    const VexaNode* p = n->PreviousSibling();
+    while (p && KindOf(p) == kNone) p = p->PreviousSibling();
+    return (!p || KindOf(p) != kText) && ModelFrom(n) == n;
 }
 
 // The deepest last model descendant of n, or n.
@@ -718,7 +737,7 @@ inline bool NameChar(unsigned char c) { return NameStart(c) || (c >= '0' && c <=
 
 class Compiler {
 public:
-    Compiler(const char* text, XPathProgram* program) : src(text), prog(program) {}
+    Compiler(const char* text, XPathProgram* program) : src(text), prog(program) { depths.reserve(16); }
 
     // The root expression, or -1 with code and offset set.
     int Run() {
@@ -776,6 +795,34 @@ private:
         }
     }
 
+    // The token of a character that is one by itself, else tError.
+    static Tok Single(char c) {
+        switch (c) {
+            case '[':
+                return tLBracket;
+            case ']':
+                return tRBracket;
+            case '(':
+                return tLParen;
+            case ')':
+                return tRParen;
+            case '@':
+                return tAt;
+            case ',':
+                return tComma;
+            case '|':
+                return tPipe;
+            case '+':
+                return tPlus;
+            case '-':
+                return tMinus;
+            case '=':
+                return tEq;
+            default:
+                return tError;
+        }
+    }
+
     const char* ReadNcName(const char* p) {
         while (NameChar(static_cast<unsigned char>(*p))) ++p;
         return p;
@@ -788,15 +835,11 @@ private:
         tokStart = pos;
         const char c = *pos;
         text.clear();
-        static const char singles[] = "[]()@,|+-=";
-        static const Tok singleToks[] = {tLBracket, tRBracket, tLParen, tRParen, tAt,
-                                         tComma,    tPipe,     tPlus,   tMinus,  tEq};
-        if (c) {
-            if (const char* at = std::strchr(singles, c)) {
-                ++pos;
-                tok = singleToks[at - singles];
-                return;
-            }
+        const Tok single = Single(c);
+        if (single != tError) {
+            ++pos;
+            tok = single;
+            return;
         }
         switch (c) {
             case 0:
@@ -1215,7 +1258,7 @@ private:
                     Step s;
                     s.axis = kDescendantOrSelf;
                     s.test = kTestNode;
-                    E(p).steps.push_back(s);
+                    E(p).steps.push_back(std::move(s));
                 } else if (tok != tSlash) {
                     return true;
                 }
@@ -1233,13 +1276,13 @@ private:
         if (tok == tDot) {
             s.axis = kSelf;
             Next();
-            E(p).steps.push_back(s);
+            E(p).steps.push_back(std::move(s));
             return true;
         }
         if (tok == tDot2) {
             s.axis = kParent;
             Next();
-            E(p).steps.push_back(s);
+            E(p).steps.push_back(std::move(s));
             return true;
         }
         if (tok == tAt) {
@@ -1300,7 +1343,7 @@ private:
             s.preds.push_back(pr);
             if (!Hold(p, pr)) return false;
         }
-        E(p).steps.push_back(s);
+        E(p).steps.push_back(std::move(s));
         return true;
     }
 
@@ -1953,7 +1996,12 @@ public:
                 if (attr) return;
                 if (ElementsOnly(s)) {
                     for (VexaNode* d = NextElement(n, n); d && out->size() < stop; d = NextElement(d, n))
-                        Emit(s, d, out);
+                        if (Match(s, d, kElement)) AddItem(out, d);
+                    return;
+                }
+                if (s.test == kTestText) {  // every node once, text runs picked by their first node
+                    for (VexaNode* d = NextRaw(n, n); d && out->size() < stop; d = NextRaw(d, n))
+                        if (StartsTextNode(d)) AddItem(out, d);
                     return;
                 }
                 for (VexaNode* d = NextInSubtree(n, n); d && out->size() < stop; d = NextInSubtree(d, n))

@@ -130,7 +130,7 @@ fi
 # The query table runs on the largest file of each package.
 if [ "$xpath" = 1 ] && { [ "$timing" = 1 ] || [ "$xpathOnly" = 1 ]; }; then
     queried=()
-    for pattern in 'iso_639-3\.xml$' 'iso_3166-1\.xml$' 'freedesktop\.org\.xml$' '/evdev\.xml$'; do
+    for pattern in 'iso_639-3\.xml$' 'iso_3166-1\.xml$' 'freedesktop\.org\.xml$' '/(evdev|base)\.xml$'; do
         for f in "${real[@]}"; do
             if [[ $f =~ $pattern ]]; then queried+=("$f"); break; fi
         done
