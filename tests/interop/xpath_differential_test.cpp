@@ -30,6 +30,7 @@
 #include <libxml/xpathInternals.h>
 
 #include <cmath>
+#include <map>
 #include <set>
 
 #include "test_util.h"
@@ -305,9 +306,15 @@ struct Vocabulary {
 Vocabulary Gather(const VexaDocument& doc) {
     std::vector<std::string> elements, attributes;
     std::set<std::string> seenElements, seenAttributes;
+    std::map<std::string, int> uses;
     Vocabulary v;
-    for (const VexaXPathNode& n : VexaXPath("//*").SelectNodes(doc)) {
-        if (seenElements.insert(n.Node()->Value()).second) elements.push_back(n.Node()->Value());
+    const VexaXPathNodeSet all = VexaXPath("//*").SelectNodes(doc);
+    for (const VexaXPathNode& n : all) ++uses[n.Node()->Value()];
+    for (const VexaXPathNode& n : all) {
+        // Names used tens of thousands of times make libxml2's unions and sibling
+        // steps take seconds; they add nothing the others do not test.
+        if (uses[n.Node()->Value()] <= 10000 && seenElements.insert(n.Node()->Value()).second)
+            elements.push_back(n.Node()->Value());
         for (const VexaAttribute* a = n.Node()->ToElement()->FirstAttribute(); a; a = a->Next()) {
             const std::string name = a->Name();
             if (name.compare(0, 5, "xmlns") == 0) continue;
@@ -389,7 +396,7 @@ const char* const kPerAttribute[] = {
     "//*[@{A} = '{V}']",
     "//*[@{A} != '{V}'][1]",
     "//@{A}[. = '{V}']/..",
-    "count((//*)[position() < 50][@{A} = (//@{A})[position() < 50]])",
+    "count(/*/*[position() < 50][@{A} = /*/*[position() < 50]/@{A}])",
     "//*[starts-with(@{A}, substring('{V}', 1, 1))][1]",
     "//*[contains(@{A}, 'e')][last()]",
     "translate((//@{A})[1], 'abcdefghij', 'ABCDEFGHIJ')",
