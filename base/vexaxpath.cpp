@@ -1411,19 +1411,19 @@ const size_t kSpareItems = size_t(1) << 18;  // larger ones go back to the heap
 
 class Evaluator {
 public:
-    Evaluator(const XPathProgram& program, bool utf8Chars) : prog(program), chars{utf8Chars} {}
+    Evaluator(const XPathProgram& program, bool utf8Chars) : prog(program), chars{utf8Chars}, reuse(&spares) {}
     ~Evaluator() {
         for (std::unique_ptr<Items>& v : owned) {
-            if (spares.vectors.size() >= kSpareVectors || v->capacity() > kSpareItems) continue;
+            if (reuse->vectors.size() >= kSpareVectors || v->capacity() > kSpareItems) continue;
             v->clear();
-            spares.vectors.push_back(std::move(v));
+            reuse->vectors.push_back(std::move(v));
         }
     }
     Items* Take() {
         if (pool.empty()) {
-            if (!spares.vectors.empty()) {
-                owned.push_back(std::move(spares.vectors.back()));
-                spares.vectors.pop_back();
+            if (!reuse->vectors.empty()) {
+                owned.push_back(std::move(reuse->vectors.back()));
+                reuse->vectors.pop_back();
             } else {
                 owned.emplace_back(new Items());
             }
@@ -2403,6 +2403,7 @@ public:
     Chars8 chars;
     std::vector<std::unique_ptr<Items> > owned;  // every vector made, freed also after a throw
     std::vector<Items*> pool;                    // those not in use
+    SparePool* reuse;                            // this thread's spares, looked up once
     std::string scratch;
 };
 
