@@ -464,6 +464,18 @@ std::vector<std::string> Queries(const Vocabulary& v) {
 
 int totalQueries = 0;
 
+#if defined(__SANITIZE_ADDRESS__)
+const bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+const bool kSanitized = true;
+#else
+const bool kSanitized = false;
+#endif
+#else
+const bool kSanitized = false;
+#endif
+
 // Runs every query on the document in text, in both libraries.
 void Differ(const std::string& name, const std::string& text) {
     VexaBase::SetCondenseWhiteSpace(false);
@@ -517,6 +529,9 @@ TEST(XPathDifferentialTest, InstalledFiles) {
     };
     int found = 0;
     for (const char* file : files) {
+        // Under AddressSanitizer the largest file's big node-sets cost minutes
+        // of mapping and unmapping; the plain build compares it.
+        if (kSanitized && std::strstr(file, "freedesktop")) continue;
         const std::string text = ReadFile(file);
         if (text.empty()) continue;
         ++found;
