@@ -15,7 +15,7 @@ command -v clang++ >/dev/null || { echo "fuzz: clang++ is needed" >&2; exit 1; }
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
     -DVEXA_BUILD_FUZZERS=ON -DVEXA_BUILD_TESTS=OFF -DVEXA_BUILD_TOOLS=OFF \
     -DVEXA_BUILD_EXAMPLES=OFF -DVEXA_INSTALL=OFF -DVEXA_WERROR=ON
-targets=(parse stream roundtrip dom)
+targets=(parse stream roundtrip dom xpath)
 cmake --build "$build" -j "$jobs" --target "${targets[@]/%/_fuzzer}"
 
 rm -rf "$build/work" "$build/findings"

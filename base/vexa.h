@@ -16,6 +16,9 @@
 #include <iosfwd>
 #include <iterator>
 #include <string>
+#ifndef VEXA_NO_XPATH
+#include <vector>
+#endif
 
 // Symbols of the public API are the only ones the shared library exports.
 #if defined(VEXA_STATIC)
@@ -45,6 +48,11 @@ class VexaText;
 class VexaDeclaration;
 class VexaParsingData;
 class VexaReader;
+#ifndef VEXA_NO_XPATH
+class VexaXPath;
+class VexaXPathNode;
+class VexaXPathNodeSet;
+#endif
 
 /// Error codes recorded on a document; ErrorText() gives the message of each.
 enum {
@@ -491,6 +499,20 @@ public:
     virtual VexaNode* Clone() const = 0;
     /// Reads this node's markup from a stream into *tag (see operator>>).
     virtual void StreamIn(std::istream* in, std::string* tag) = 0;
+
+#ifndef VEXA_NO_XPATH
+    /// The node-set the XPath expression selects with this node as the
+    /// context; empty when the expression does not compile or gives no
+    /// node-set. Compile a VexaXPath once to run a query many times.
+    VexaXPathNodeSet SelectNodes(const char* expression) const;
+    /// The first item in document order of SelectNodes(expression); a null
+    /// item when there is none.
+    VexaXPathNode SelectNode(const char* expression) const;
+    /// The node-set a compiled query selects with this node as the context.
+    VexaXPathNodeSet SelectNodes(const VexaXPath& query) const;
+    /// The first item of SelectNodes(query), or a null item.
+    VexaXPathNode SelectNode(const VexaXPath& query) const;
+#endif
 
     /// This node as the given kind, or null when it is of another kind.
     VexaDocument* ToDocument() const;
@@ -1062,6 +1084,15 @@ public:
     /// Child element named v at index.
     VexaHandle ChildElement(const char* v, int index) const;
 
+#ifndef VEXA_NO_XPATH
+    /// A handle on the first node that the XPath expression selects from the
+    /// node held; null for a null handle, no match, or an attribute.
+    VexaHandle SelectNode(const char* expression) const;
+    /// The node-set the expression selects from the node held; empty for a
+    /// null handle.
+    VexaXPathNodeSet SelectNodes(const char* expression) const;
+#endif
+
     /// The node held, or null.
     VexaNode* GetNode() const { return node; }
     /// The node held as an element, or null when it is none.
@@ -1151,6 +1182,190 @@ private:
     VexaReader& operator=(const VexaReader&);
     impl::ReaderState* state;
 };
+
+#ifndef VEXA_NO_XPATH
+/// Compile error codes of VexaXPath; VexaXPath::ErrorText() gives the message.
+enum {
+    VEXA_XPATH_OK = 0,
+    VEXA_XPATH_EMPTY,
+    VEXA_XPATH_SYNTAX,
+    VEXA_XPATH_LITERAL,
+    VEXA_XPATH_FUNCTION,
+    VEXA_XPATH_ARGUMENTS,
+    VEXA_XPATH_NOT_NODESET,
+    VEXA_XPATH_DEPTH,
+    VEXA_XPATH_ERROR_COUNT
+};
+
+/// The four types of an XPath value.
+enum { VEXA_XPATH_NODESET = 0, VEXA_XPATH_NUMBER, VEXA_XPATH_STRING, VEXA_XPATH_BOOLEAN };
+
+/// One item of a node-set: a node, or an attribute together with the
+/// element that holds it. A default-made item is null. (Its functions are
+/// exported one by one, so that the library's vectors of items stay its own.)
+class VexaXPathNode {
+public:
+    /// A null item.
+    VexaXPathNode() : node(0), attribute(0) {}
+    /// The node n, or the attribute a of the element n when a is not null.
+    VexaXPathNode(VexaNode* n, VexaAttribute* a = 0) : node(n), attribute(a) {}
+
+    /// The node; for an attribute, the element that holds it. Null for a null item.
+    VexaNode* Node() const { return node; }
+    /// The attribute, or null when the item is a node.
+    VexaAttribute* Attribute() const { return attribute; }
+    /// True for a null item.
+    bool IsNull() const { return node == 0; }
+    /// The XPath string-value: an attribute's value, the text of a text node
+    /// (with the adjacent text and CDATA after it), the content of a comment
+    /// or processing instruction, or all text below an element or document.
+    VEXA_API std::string StringValue() const;
+    /// Zero-based row where the item began, or -1 (see VexaBase::Row()).
+    VEXA_API int Row() const;
+    /// Zero-based column where the item began, or -1.
+    VEXA_API int Column() const;
+
+    /// Same node and same attribute.
+    bool operator==(const VexaXPathNode& other) const { return node == other.node && attribute == other.attribute; }
+    /// Not the same item.
+    bool operator!=(const VexaXPathNode& other) const { return !(*this == other); }
+
+private:
+    VexaNode* node;
+    VexaAttribute* attribute;
+};
+
+/// Items in document order, without duplicates. The items point into the
+/// tree: they stay valid while the nodes and attributes they name live.
+class VexaXPathNodeSet {
+public:
+    /// An empty set.
+    VexaXPathNodeSet() {}
+    /// The number of items.
+    size_t Size() const { return items.size(); }
+    /// True when there is no item.
+    bool Empty() const { return items.empty(); }
+    /// The item at index (less than Size()).
+    const VexaXPathNode& operator[](size_t index) const { return items[index]; }
+    /// The first item, or a null item for an empty set.
+    VexaXPathNode First() const { return items.empty() ? VexaXPathNode() : items[0]; }
+    /// The first item, for range loops.
+    const VexaXPathNode* begin() const { return items.empty() ? 0 : &items[0]; }
+    /// One past the last item.
+    const VexaXPathNode* end() const { return items.empty() ? 0 : &items[0] + items.size(); }
+
+private:
+    friend struct impl::Access;
+    std::vector<VexaXPathNode> items;
+};
+
+/// The result of an evaluation: a node-set, a number, a string or a boolean.
+class VexaXPathValue {
+public:
+    /// An empty node-set.
+    VexaXPathValue() : type(VEXA_XPATH_NODESET), number(0), boolean(false) {}
+    /// The value's type, a VEXA_XPATH_ type constant.
+    int Type() const { return type; }
+    /// The node-set; empty for a value of another type.
+    const VexaXPathNodeSet& NodeSet() const { return nodes; }
+    /// The value converted to a number by XPath's number() rules.
+    VEXA_API double Number() const;
+    /// The value converted to a string by XPath's string() rules.
+    VEXA_API std::string String() const;
+    /// The value converted to a boolean by XPath's boolean() rules.
+    VEXA_API bool Boolean() const;
+
+private:
+    friend struct impl::Access;
+    int type;
+    double number;
+    bool boolean;
+    std::string text;
+    VexaXPathNodeSet nodes;
+};
+
+namespace impl {
+struct XPathProgram;  // the compiled expression tree and the bound variables
+}
+
+/// An XPath 1.0 expression compiled once and evaluated on any context node.
+/// Names match as written ("xsl:template" is one name): the library knows
+/// no namespaces. Evaluation never throws but std::bad_alloc, and a const
+/// query may be evaluated by several threads at once.
+class VEXA_API VexaXPath {
+public:
+    /// A query that holds nothing yet (ErrorCode() is VEXA_XPATH_EMPTY).
+    VexaXPath();
+    /// Compiles expression (null counts as empty); see Compile().
+    explicit VexaXPath(const char* expression);
+    ~VexaXPath();
+
+    /// Compiles expression, replacing what the query held but its variables.
+    /// False on a compile error: ErrorCode(), ErrorText() and ErrorOffset()
+    /// tell what and where, and evaluation gives empty results.
+    bool Compile(const char* expression);
+    /// True when the last compile succeeded.
+    bool Valid() const { return errorCode == VEXA_XPATH_OK; }
+    /// The compile error, VEXA_XPATH_OK when there is none.
+    int ErrorCode() const { return errorCode; }
+    /// The fixed message of the compile error; "" when there is none.
+    const char* ErrorText() const;
+    /// Zero-based byte offset in the expression where the error was found;
+    /// -1 when there is no error.
+    int ErrorOffset() const { return errorOffset; }
+    /// The type the expression gives, a VEXA_XPATH_ type constant; a bare
+    /// variable reports VEXA_XPATH_NODESET until evaluated.
+    int ReturnType() const;
+
+    /// Evaluates with context as the context node (position and size 1).
+    VexaXPathValue Evaluate(const VexaXPathNode& context) const;
+    /// As above, with a node as the context.
+    VexaXPathValue Evaluate(const VexaNode& context) const;
+    /// The node-set the query selects; empty when it gives another type.
+    VexaXPathNodeSet SelectNodes(const VexaXPathNode& context) const;
+    /// As above, with a node as the context.
+    VexaXPathNodeSet SelectNodes(const VexaNode& context) const;
+    /// The first selected item in document order, or a null item.
+    VexaXPathNode SelectNode(const VexaXPathNode& context) const;
+    /// As above, with a node as the context.
+    VexaXPathNode SelectNode(const VexaNode& context) const;
+    /// The result converted by number().
+    double EvaluateNumber(const VexaXPathNode& context) const;
+    /// The result converted by string().
+    std::string EvaluateString(const VexaXPathNode& context) const;
+    /// The result converted by boolean().
+    bool EvaluateBoolean(const VexaXPathNode& context) const;
+    /// EvaluateNumber with a node as the context.
+    double EvaluateNumber(const VexaNode& context) const;
+    /// EvaluateString with a node as the context.
+    std::string EvaluateString(const VexaNode& context) const;
+    /// EvaluateBoolean with a node as the context.
+    bool EvaluateBoolean(const VexaNode& context) const;
+
+    /// Binds $name (without the '$') to a number, for this and later compiles.
+    void SetVariable(const char* name, double value);
+    /// Binds $name to a copy of a string (null reads as "").
+    void SetVariable(const char* name, const char* value);
+    /// Binds $name to a boolean.
+    void SetVariable(const char* name, bool value);
+    /// Binds $name to a copy of a node-set. An unbound variable reads as an
+    /// empty node-set.
+    void SetVariable(const char* name, const VexaXPathNodeSet& value);
+
+    /// Message of each compile error code, indexed by code.
+    static const char* const errorString[VEXA_XPATH_ERROR_COUNT];
+
+private:
+    VexaXPath(const VexaXPath&);
+    VexaXPath& operator=(const VexaXPath&);
+    /// The variable slot of name, made when new.
+    VexaXPathValue* Variable(const char* name);
+
+    impl::XPathProgram* program;
+    int errorCode;
+    int errorOffset;
+};
+#endif  // VEXA_NO_XPATH
 
 /// Reads one document's (or node's) worth of markup from in and parses it.
 VEXA_API std::istream& operator>>(std::istream& in, VexaNode& base);

@@ -61,6 +61,8 @@ inline void Chars::FreeHeap() const {
 // What nodes and attributes hold, for the library's own code.
 struct Access {
     static const Chars& Value(const VexaNode& node) { return node.value; }
+    // The kind without the virtual call of Type().
+    static int Kind(const VexaNode& node) { return node.type; }
     static const Chars& Name(const VexaAttribute& attribute) { return attribute.name; }
     static const Chars& Value(const VexaAttribute& attribute) { return attribute.value; }
     // The document that takes an attribute's parse errors, or null.
@@ -135,6 +137,15 @@ struct Access {
     // Locations, which Clone leaves out, for copies that keep them.
     static void CopyLocation(const VexaNode& from, VexaNode* to) { to->location = from.location; }
     static void CopyLocation(const VexaAttribute& from, VexaAttribute* to) { to->location = from.location; }
+#ifndef VEXA_NO_XPATH
+    static std::vector<VexaXPathNode>& Items(VexaXPathNodeSet& set) { return set.items; }
+    static const std::vector<VexaXPathNode>& Items(const VexaXPathNodeSet& set) { return set.items; }
+    static int& Type(VexaXPathValue& v) { return v.type; }
+    static double& Number(VexaXPathValue& v) { return v.number; }
+    static bool& Boolean(VexaXPathValue& v) { return v.boolean; }
+    static std::string& Text(VexaXPathValue& v) { return v.text; }
+    static VexaXPathNodeSet& Nodes(VexaXPathValue& v) { return v.nodes; }
+#endif
 };
 
 // The process-wide white-space default; only SetCondenseWhiteSpace writes it.

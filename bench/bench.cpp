@@ -12,6 +12,7 @@
 //   vexa_bench --steady FILE...                 steady-state instructions per byte under callgrind:
 //                                               (Ir of 3 parses - Ir of 1 parse) / 2
 //   vexa_bench --peers                          which peers this build has
+//   vexa_bench --xpath [--quick] FILE...        the query table: XPath against pugixml and libxml2
 //
 // The modes --mem LIB FILE and --one LIB FILE [--times N | --timed] are what
 // the program runs in its own child processes. The throughput table times
@@ -41,6 +42,7 @@
 #include <vector>
 
 #include "vexa.h"
+#include "xpath_bench.h"
 
 #ifdef VEXA_BENCH_PUGIXML
 #include <pugixml.hpp>
@@ -1499,6 +1501,10 @@ int RealMain(int argc, char** argv) {
             first = 3;
         }
         return Fresh(std::vector<std::string>(args.begin() + first, args.end()), runs);
+    }
+    if (mode == "--xpath") {
+        const bool quick = args.size() > 1 && args[1] == "--quick";
+        return XPathTable(std::vector<std::string>(args.begin() + (quick ? 2 : 1), args.end()), quick);
     }
     if (mode == "--peers") {
         for (const char* lib : kLibraries) std::printf("%s %s\n", lib, HasLibrary(lib) ? "yes" : "no");

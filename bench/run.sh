@@ -13,6 +13,7 @@
 #   bench/run.sh --no-install  never call apt-get
 #   bench/run.sh --reader      only the reader's table (a 2 GB file is written
 #                              to the temporary directory and deleted after)
+#   bench/run.sh --xpath       only the query table (add --quick for a short run)
 #
 # VEXA_BUILD_DIR names the build directory (default build-bench/), JOBS the
 # build parallelism (default 2).
@@ -27,14 +28,17 @@ timing=1
 callgrind=1
 install=1
 reader=1
+xpath=1
+xpathOnly=0
 for arg in "$@"; do
     case "$arg" in
         --quick) quick=1 ;;
-        --reader) timing=0; callgrind=0; reader=2 ;;
+        --reader) timing=0; callgrind=0; reader=2; xpath=0 ;;
         --callgrind) timing=0; callgrind=1; reader=0 ;;
         --no-callgrind) callgrind=0 ;;
         --no-install) install=0 ;;
-        *) echo "usage: bench/run.sh [--quick] [--callgrind|--no-callgrind|--reader] [--no-install]" >&2; exit 2 ;;
+        --xpath) xpathOnly=1; timing=0; callgrind=0; reader=0 ;;
+        *) echo "usage: bench/run.sh [--quick] [--callgrind|--no-callgrind|--reader|--xpath] [--no-install]" >&2; exit 2 ;;
     esac
 done
 
@@ -149,6 +153,18 @@ if [ "$timing" = 1 ]; then
     rm -rf "$work/gen2"
 
     "$bin" --fresh --runs "$runs" "${real[@]}" "${generated[@]}"
+fi
+
+# The query table runs on the largest file of each package.
+if [ "$xpath" = 1 ] && { [ "$timing" = 1 ] || [ "$xpathOnly" = 1 ]; }; then
+    queried=()
+    for pattern in 'iso_639-3\.xml$' 'iso_3166-1\.xml$' 'freedesktop\.org\.xml$' '/(evdev|base)\.xml$'; do
+        for f in "${real[@]}"; do
+            if [[ $f =~ $pattern ]]; then queried+=("$f"); break; fi
+        done
+    done
+    [ ${#queried[@]} -gt 0 ] || queried=("$work/gen/records.xml")
+    "$bin" --xpath $quickflag "${queried[@]}"
 fi
 
 if [ "$callgrind" = 1 ]; then

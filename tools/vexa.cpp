@@ -82,6 +82,19 @@ const Command kCommands[] = {
      "  --each NAME   read one NAME element at a time (any child of the root for '*'),\n"
      "                never the whole tree: the same counts in bounded memory, for files\n"
      "                larger than memory (zero bytes drop the rest of their line, as on load)\n"},
+#ifndef VEXA_NO_XPATH
+    {"query",
+     "usage: vexa query [--value] EXPR [FILE...]\n"
+     "Evaluates the XPath 1.0 expression EXPR on each file's document.\n"
+     "A node-set prints one line per item, FILE:ROW:COL: ITEM, where ITEM is an element's\n"
+     "compact form, an attribute as name=\"value\", or a text node's escaped text.\n"
+     "A number, string or boolean prints its string value on one line (FILE: first when\n"
+     "there are several files).\n"
+     "  --value   print only each item's string value, one a line\n"
+     "Exit status: 0 when something was found or the result is not a node-set, 1 when\n"
+     "every node-set was empty, 2 for a bad expression (a caret marks where) or a file\n"
+     "that cannot be read or parsed.\n"},
+#endif
 };
 
 struct Options {
@@ -100,6 +113,7 @@ struct Options {
     bool keepWhiteSpace = false;
     bool verbose = false;
     bool json = false;
+    bool value = false;  // query --value
     bool help = false;
     bool version = false;
     bool strict = false;   // --strict
@@ -147,6 +161,7 @@ const struct {
     {"--strict", &Options::strict},
     {"--lenient", &Options::lenient},
     {"--no-doctype", &Options::noDoctype},
+    {"--value", &Options::value},
 };
 
 bool Reject(std::string* error, const std::string& message) {
@@ -241,7 +256,10 @@ bool CheckOptionsFit(const Options& options, std::string* error) {
     const std::string name = options.command->name;
     if (options.verbose && name != "check") *error = "-v is an option of 'check'";
     if (options.json && name != "stats") *error = "--json is an option of 'stats'";
-    if (!options.each.empty() && name != "stats") *error = "--each is an option of 'stats'";
+    if (!options.each.empty() && name != "stats" && name != "query")
+        *error = "--each is an option of 'stats' and 'query'";
+    if (options.value && name != "query") *error = "--value is an option of 'query'";
+    if (name == "query" && options.files.empty()) *error = "'query' needs an expression";
     if (!options.output.empty() && name != "format") *error = "-o is an option of 'format'";
     if (options.indentGiven && name != "format") *error = "--indent is an option of 'format'";
     if (options.crlf && name != "format") *error = "--crlf is an option of 'format'";
@@ -772,6 +790,133 @@ int RunStats(const Options& options) {
     return status;
 }
 
+#ifndef VEXA_NO_XPATH
+// ------------------------------------------------------------------ query
+
+// An item on one line: line breaks become character references.
+std::string OneLine(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\n') {
+            out += "&#xA;";
+        } else if (c == '\r') {
+            out += "&#xD;";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Text escaped as markup would hold it, bytes beyond ASCII as they are.
+std::string EscapedText(const std::string& text, bool quotes) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += quotes ? "&quot;" : "\"";
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20 && c != '\t') {
+                    char ref[8];
+                    std::snprintf(ref, sizeof ref, "&#x%X;", static_cast<unsigned>(c));
+                    out += ref;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out;
+}
+
+// The item as the query prints it.
+std::string ItemText(const VexaXPathNode& item) {
+    if (const VexaAttribute* a = item.Attribute()) {
+        return std::string(a->Name()) + "=\"" + EscapedText(a->Value(), true) + "\"";
+    }
+    const VexaNode* node = item.Node();
+    if (node->ToText() || (node->ToUnknown() && std::strncmp(node->Value(), "![CDATA[", 8) == 0)) {
+        return EscapedText(item.StringValue(), false);
+    }
+    std::string out;
+    if (node->ToDocument()) {
+        for (const VexaNode* n = node->FirstChild(); n; n = n->NextSibling()) out << *n;
+    } else {
+        out << *node;
+    }
+    return OneLine(out);
+}
+
+// The expression with a caret under the character at offset.
+void PrintExpressionCaret(const std::string& expr, int offset) {
+    std::string under;
+    for (size_t i = 0; i < expr.size() && static_cast<int>(i) < offset; ++i) {
+        const unsigned char c = static_cast<unsigned char>(expr[i]);
+        if (!IsContinuation(c)) under += c == '\t' ? '\t' : ' ';
+    }
+    std::fprintf(stderr, "  %s\n  %s^\n", expr.c_str(), under.c_str());
+}
+
+int RunQuery(const Options& options) {
+    const std::string expr = options.files[0];
+    VexaXPath query(expr.c_str());
+    if (!query.Valid()) {
+        std::fprintf(stderr, "vexa: query: bad expression at offset %d: %s\n", query.ErrorOffset(), query.ErrorText());
+        PrintExpressionCaret(expr, query.ErrorOffset());
+        return kUsage;
+    }
+    std::vector<std::string> files(options.files.begin() + 1, options.files.end());
+    if (files.empty()) files.push_back("-");
+    bool trouble = false;
+    bool found = false;
+    for (const std::string& path : files) {
+        Input input;
+        if (!ReadInput(path, &input)) {
+            trouble = true;
+            continue;
+        }
+        VexaDocument doc;
+        const char* stop = ParseInput(input, options, &doc);
+        if (!Diagnose(input, doc, stop, options)) {
+            trouble = true;
+            continue;
+        }
+        const VexaXPathValue result = query.Evaluate(doc);
+        if (result.Type() != VEXA_XPATH_NODESET) {
+            found = true;
+            if (files.size() > 1 && !options.value) std::printf("%s: ", input.name.c_str());
+            std::printf("%s\n", result.String().c_str());
+            continue;
+        }
+        for (const VexaXPathNode& item : result.NodeSet()) {
+            found = true;
+            if (options.value) {
+                std::printf("%s\n", item.StringValue().c_str());
+                continue;
+            }
+            const bool root = item.Node()->ToDocument() != nullptr;
+            const int row = root ? 0 : item.Row();
+            const int col = root ? 0 : item.Column();
+            if (row >= 0) {
+                std::printf("%s:%d:%d: %s\n", input.name.c_str(), row + 1, col + 1, ItemText(item).c_str());
+            } else {
+                std::printf("%s: %s\n", input.name.c_str(), ItemText(item).c_str());
+            }
+        }
+    }
+    return trouble ? kUsage : found ? kOk : kBadDocument;
+}
+#endif  // VEXA_NO_XPATH
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -791,13 +936,22 @@ int main(int argc, char** argv) {
         return kUsage;
     }
     if (!CheckOptionsFit(options, &error)) return Fail(error + " (see 'vexa " + options.command->name + " --help')");
-    if (options.files.empty()) options.files.push_back("-");
+    if (options.files.empty() && std::string(options.command->name) != "query") options.files.push_back("-");
     if (options.keepWhiteSpace) VexaBase::SetCondenseWhiteSpace(false);
 
     const std::string name = options.command->name;
-    const int status = name == "check"   ? RunCheck(options)
-                       : name == "stats" ? RunStats(options)
-                                         : RunWrite(options, name == "format");
+    int status;
+    if (name == "check") {
+        status = RunCheck(options);
+    } else if (name == "stats") {
+        status = RunStats(options);
+#ifndef VEXA_NO_XPATH
+    } else if (name == "query") {
+        status = RunQuery(options);
+#endif
+    } else {
+        status = RunWrite(options, name == "format");
+    }
     // A full disk or a closed pipe must not pass for success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout) return Fail("cannot write standard output");
     return status;
