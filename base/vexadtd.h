@@ -54,6 +54,9 @@ struct DtdEntity {
     bool external = false;
     bool unparsed = false;
     bool open = false;  // being included: a reference to it now is recursive
+    // Strict mode: the replacement text was found well-formed in a value, in content.
+    unsigned char checkedInValue = 0;
+    unsigned char checkedInContent = 0;
     // Inclusion in content: 0 not yet known, 1 text only (expanded holds
     // it), 2 needs the content reader (markup, or references kept).
     unsigned char content = 0;
