@@ -109,17 +109,18 @@ void Collapse(std::string* value) {
 }
 
 // Strict mode: whether the replacement text of entity is well-formed where
-// it is included, checked once per place. In a value every '&' must start a
-// complete reference ('<' is the expansion's to find); in content the text
-// must be content, as between a start and an end tag. False, the error
-// recorded at position (the reference), when it is not.
+// it is included, checked once per place, with every character reference
+// decoded. In a value it may hold no '<' and every '&' must start a complete
+// reference; in content it must be content, as between a start and an end
+// tag. False, the error recorded at position (the reference), when it is not.
 bool WellFormedReplacement(DtdEntity* entity, bool inValue, const char* position, VexaParsingData* data) {
     VexaDocument* const doc = data->Document();
     unsigned char& checked = inValue ? entity->checkedInValue : entity->checkedInContent;
     if (checked || !doc || !doc->Strict()) return true;
     checked = 1;
-    const std::string& text = entity->value;
+    const std::string& text = entity->checkText.empty() ? entity->value : entity->checkText;
     if (inValue) {
+        if (text.find('<') != std::string::npos) return Fail(doc, VEXA_ERROR_ENTITY_MARKUP, position, data);
         const char* const end = text.c_str() + text.size();
         for (const char* q = text.c_str(); (q = static_cast<const char*>(std::memchr(q, '&', end - q))) != 0;) {
             unsigned long cp = 0;
@@ -143,7 +144,8 @@ bool WellFormedReplacement(DtdEntity* entity, bool inValue, const char* position
     wrapped += "</_>";
     const char* const begin = wrapped.c_str();
     const char* const end = begin + wrapped.size();
-    const StrictMode mode = Access::Encoding(*data) == VEXA_ENCODING_UTF8 ? kStrictUtf8 : kStrictBytes;
+    const StrictMode mode =
+        Access::Encoding(*data) == VEXA_ENCODING_UTF8 && entity->checkText.empty() ? kStrictUtf8 : kStrictBytes;
     StrictFault fault;
     if (CheckWellFormed(begin, end, mode, kStrictPlain, &fault, kStrictPiece | kStrictDeclared)) return true;
     const bool inside = fault.at >= begin + 3 && fault.at < begin + 3 + text.size();
@@ -621,6 +623,10 @@ Status SubsetReader::Entity(const char** at, const char* end, const char* positi
         // references kept for inclusion, parameter references not allowed.
         const int encoding = Access::Encoding(*data);
         const char* const stop = text + n;
+        // Strict mode judges the text with every character reference
+        // decoded, also those this encoding keeps as written.
+        const bool strict = doc && doc->Strict();
+        bool keptCharacter = false;
         for (const char* q = text; q < stop;) {
             if (*q == '%') {
                 if (DtdProblem(doc, kProblemParameterInside, position, data)) return kStop;
@@ -629,10 +635,12 @@ Status SubsetReader::Entity(const char** at, const char* end, const char* positi
             if (*q == '\r') {
                 // A line break in the literal is one line feed, as in the document.
                 entity.value.push_back('\n');
+                if (keptCharacter) entity.checkText.push_back('\n');
                 q += q + 1 < stop && q[1] == '\n' ? 2 : 1;
                 continue;
             }
             if (*q != '&') {
+                if (keptCharacter) entity.checkText.push_back(*q);
                 entity.value.push_back(*q++);
                 continue;
             }
@@ -642,14 +650,18 @@ Status SubsetReader::Entity(const char** at, const char* end, const char* positi
                 if (const size_t k = Decode(encoding, q, after, cp, bytes)) {
                     entity.value.append(bytes, k);
                 } else {
+                    if (strict && !keptCharacter) entity.checkText = entity.value;
+                    keptCharacter = keptCharacter || strict;
                     entity.value.append(q, static_cast<size_t>(after - q));
                 }
+                if (keptCharacter) entity.checkText.append(bytes, EncodeUtf8(cp, bytes));
                 q = after;
                 continue;
             }
             const char* const nameEnd = NameEnd(q + 1, stop);
             if (nameEnd == q + 1 || nameEnd >= stop || *nameEnd != ';') return kMalformed;
             entity.value.append(q, static_cast<size_t>(nameEnd + 1 - q));
+            if (keptCharacter) entity.checkText.append(q, static_cast<size_t>(nameEnd + 1 - q));
             q = nameEnd + 1;
         }
     } else if (p < end && (*p == 'S' || *p == 'P')) {

@@ -51,6 +51,9 @@ enum AttributeDefault { kDefaultImplied, kDefaultRequired, kDefaultFixed, kDefau
 
 struct DtdEntity {
     std::string value;  // the replacement text (internal entities)
+    // Strict mode, when value keeps character references as written: the
+    // text with them decoded (as UTF-8), which is what is judged.
+    std::string checkText;
     bool external = false;
     bool unparsed = false;
     bool open = false;  // being included: a reference to it now is recursive

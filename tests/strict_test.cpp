@@ -206,7 +206,9 @@ TEST(Strict, EachBrokenRuleWithItsPlace) {
         EXPECT_EQ(std::make_pair(doc.ErrorRow(), doc.ErrorCol()), std::make_pair(m.row, m.col));
         // Nothing of a broken text is read, but for what only the reading of
         // the internal subset finds: what came before it stays, as leniently.
-        if (std::strstr(m.text, "<!DOCTYPE a [<!") == nullptr) EXPECT_EQ(doc.FirstChild(), nullptr);
+        if (std::strstr(m.text, "<!DOCTYPE a [<!") == nullptr) {
+            EXPECT_EQ(doc.FirstChild(), nullptr);
+        }
     }
 }
 
