@@ -122,7 +122,8 @@ bool WellFormedReplacement(DtdEntity* entity, bool inValue, const char* position
     if (inValue) {
         if (text.find('<') != std::string::npos) return Fail(doc, VEXA_ERROR_ENTITY_MARKUP, position, data);
         const char* const end = text.c_str() + text.size();
-        for (const char* q = text.c_str(); (q = static_cast<const char*>(std::memchr(q, '&', end - q))) != 0;) {
+        for (const char* q = text.c_str();
+             (q = static_cast<const char*>(std::memchr(q, '&', static_cast<size_t>(end - q)))) != 0;) {
             unsigned long cp = 0;
             if (const char* after = NumericReference(q, end, &cp)) {
                 q = after;
