@@ -468,11 +468,11 @@ public:
     bool Read(const char* p, const char* end);
 
 private:
-    Status Entity(const char** p, const char* end, const char* at);
-    Status Attlist(const char** p, const char* end, const char* at);
+    Status Entity(const char** at, const char* end, const char* position);
+    Status Attlist(const char** at, const char* end, const char* position);
     // Read for their grammar only: nothing they declare changes a parse.
-    Status ElementDeclaration(const char** p, const char* end, const char* at);
-    Status Notation(const char** p, const char* end, const char* at);
+    Status ElementDeclaration(const char** at, const char* end, const char* position);
+    Status Notation(const char** at, const char* end, const char* position);
     // A '%' met inside a declaration: kStop when the parse must stop.
     Status ParameterInside(const char* p, const char* end, const char* at);
     // A default value as a value reads it: references included, white space
