@@ -10,6 +10,7 @@
 #include "vexaencoding.h"
 #include "vexaimpl.h"
 #include "vexamemory.h"
+#include "vexastrict.h"
 
 namespace ORMELA {
 namespace impl {
@@ -105,6 +106,53 @@ void Collapse(std::string* value) {
         out.push_back(c);
     }
     value->swap(out);
+}
+
+// Strict mode: whether the replacement text of entity is well-formed where
+// it is included, checked once per place, with every character reference
+// decoded. In a value it may hold no '<' and every '&' must start a complete
+// reference; in content it must be content, as between a start and an end
+// tag. False, the error recorded at position (the reference), when it is not.
+bool WellFormedReplacement(DtdEntity* entity, bool inValue, const char* position, VexaParsingData* data) {
+    VexaDocument* const doc = data->Document();
+    unsigned char& checked = inValue ? entity->checkedInValue : entity->checkedInContent;
+    if (checked || !doc || !doc->Strict()) return true;
+    checked = 1;
+    const std::string& text = entity->checkText.empty() ? entity->value : entity->checkText;
+    if (inValue) {
+        if (text.find('<') != std::string::npos) return Fail(doc, VEXA_ERROR_ENTITY_MARKUP, position, data);
+        const char* const end = text.c_str() + text.size();
+        for (const char* q = text.c_str();
+             (q = static_cast<const char*>(std::memchr(q, '&', static_cast<size_t>(end - q)))) != 0;) {
+            unsigned long cp = 0;
+            if (const char* after = NumericReference(q, end, &cp)) {
+                q = after;
+                continue;
+            }
+            const char* const nameEnd = NameEnd(q + 1, end);
+            if (nameEnd == q + 1 || nameEnd >= end || *nameEnd != ';') {
+                return Fail(doc, VEXA_ERROR_REFERENCE, position, data);
+            }
+            q = nameEnd + 1;
+        }
+        return true;
+    }
+    // The text inside an element of its own: a second root or a close of
+    // that element shows as a fault past the text.
+    static const char open[] = "<_>";
+    std::string wrapped(open);
+    wrapped += text;
+    wrapped += "</_>";
+    const char* const begin = wrapped.c_str();
+    const char* const end = begin + wrapped.size();
+    const StrictMode mode =
+        Access::Encoding(*data) == VEXA_ENCODING_UTF8 && entity->checkText.empty() ? kStrictUtf8 : kStrictBytes;
+    StrictFault fault;
+    if (CheckWellFormed(begin, end, mode, kStrictPlain, &fault, kStrictPiece | kStrictDeclared)) return true;
+    const bool inside = fault.at >= begin + 3 && fault.at < begin + 3 + text.size();
+    const bool structural = fault.code == VEXA_ERROR_UNCLOSED || fault.code == VEXA_ERROR_AFTER_ROOT ||
+                            fault.code == VEXA_ERROR_MISMATCHED_TAG;
+    return Fail(doc, inside && !structural ? fault.code : VEXA_ERROR_ENTITY_MARKUP, position, data);
 }
 
 enum Expansion { kExpandedText, kExpandedMarkup, kExpandFailed };
@@ -216,6 +264,13 @@ int Expand(Dtd* dtd, DtdEntity* entity, bool inValue, std::string* out, bool* ke
                 unwind();
                 return kExpandedMarkup;
             }
+            const int kind = found == dtd->general.end() ? kProblemUndeclared
+                             : found->second.unparsed    ? kProblemUnparsed
+                                                         : kProblemExternalInValue;
+            if (DtdProblem(doc, kind, position, data)) {
+                unwind();
+                return kExpandFailed;
+            }
             *kept = true;
             out->append(p, n + 2);
             continue;
@@ -243,6 +298,10 @@ int Expand(Dtd* dtd, DtdEntity* entity, bool inValue, std::string* out, bool* ke
         if (stack.size() + dtd->frames.size() >= static_cast<size_t>(kMaxEntityNesting)) {
             unwind();
             return Fail(doc, VEXA_ERROR_ENTITY_DEPTH, position, data), kExpandFailed;
+        }
+        if (!WellFormedReplacement(inner, inValue, position, data)) {
+            unwind();
+            return kExpandFailed;
         }
         inner->open = true;
         stack.push_back(Level{inner, 0, out->size(), *kept});  // level is not used past this point
@@ -302,6 +361,104 @@ bool Listed(const std::string& list, const std::string& name) {
     return false;
 }
 
+// A public id literal at *p: quoted, of the characters a public id may hold.
+bool PubidLiteral(const char** p, const char* end, bool strict) {
+    const char* text = 0;
+    size_t n = 0;
+    if (!Literal(p, end, &text, &n)) return false;
+    if (!strict) return true;
+    for (size_t i = 0; i < n; ++i) {
+        const char c = text[i];
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) continue;
+        if (c == 0 || !std::strchr(" \r\n-'()+,./:=?;!*#@$_%", c)) return false;
+    }
+    return true;
+}
+
+// An external id at *p ("SYSTEM" or "PUBLIC" and its literals); with
+// publicOnly (a notation) a public id alone will do. The lenient mode takes
+// any characters in a public id.
+bool ExternalId(const char** p, const char* end, bool publicOnly, bool strict) {
+    const char* text = 0;
+    size_t n = 0;
+    if (Keyword(p, end, "SYSTEM")) return Space(p, end) && Literal(p, end, &text, &n);
+    if (!Keyword(p, end, "PUBLIC") || !Space(p, end) || !PubidLiteral(p, end, strict)) return false;
+    const char* const before = *p;
+    if (Space(p, end) && Literal(p, end, &text, &n)) return true;
+    *p = before;
+    return publicOnly;
+}
+
+bool Occurrence(char c) { return c == '?' || c == '*' || c == '+'; }
+
+// A content specification at *p: EMPTY, ANY, mixed content or a model of
+// element names, nested groups read with a heap stack of their separators.
+bool ContentSpec(const char** at, const char* end) {
+    const char* p = *at;
+    if (Keyword(&p, end, "EMPTY") || Keyword(&p, end, "ANY")) {
+        *at = p;
+        return NameEnd(p, end) == p || p == end;
+    }
+    if (p >= end || *p != '(') return false;
+    const char* q = SkipSpace(p + 1, end);
+    if (Keyword(&q, end, "#PCDATA")) {
+        bool names = false;
+        for (;;) {
+            q = SkipSpace(q, end);
+            if (q < end && *q == ')') break;
+            if (q >= end || *q != '|') return false;
+            q = SkipSpace(q + 1, end);
+            const char* const name = q;
+            q = NameEnd(q, end);
+            if (q == name) return false;
+            names = true;
+        }
+        ++q;
+        if (q < end && *q == '*') {
+            ++q;
+        } else if (names) {
+            return false;
+        }
+        *at = q;
+        return true;
+    }
+    std::vector<char> groups;  // per open group: its separator, 0 until known
+    groups.push_back(0);
+    p = q;
+    for (;;) {
+        // A content particle: a name or a group, then its occurrence.
+        p = SkipSpace(p, end);
+        if (p < end && *p == '(') {
+            groups.push_back(0);
+            ++p;
+            continue;
+        }
+        const char* const name = p;
+        p = NameEnd(p, end);
+        if (p == name) return false;
+        if (p < end && Occurrence(*p)) ++p;
+        // Then separators, or closing groups.
+        for (;;) {
+            p = SkipSpace(p, end);
+            if (p >= end) return false;
+            if (*p == ')') {
+                groups.pop_back();
+                ++p;
+                if (p < end && Occurrence(*p)) ++p;
+                if (groups.empty()) {
+                    *at = p;
+                    return true;
+                }
+                continue;
+            }
+            if (*p != '|' && *p != ',') return false;
+            if (groups.back() && groups.back() != *p) return false;
+            groups.back() = *p++;
+            break;
+        }
+    }
+}
+
 class SubsetReader {
 public:
     SubsetReader(VexaDocument* d, Dtd* t, VexaParsingData* pd, bool s)
@@ -311,8 +468,13 @@ public:
     bool Read(const char* p, const char* end);
 
 private:
-    Status Entity(const char** p, const char* end, const char* at);
-    Status Attlist(const char** p, const char* end, const char* at);
+    Status Entity(const char** at, const char* end, const char* position);
+    Status Attlist(const char** at, const char* end, const char* position);
+    // Read for their grammar only: nothing they declare changes a parse.
+    Status ElementDeclaration(const char** at, const char* end, const char* position);
+    Status Notation(const char** at, const char* end, const char* position);
+    // A '%' met inside a declaration: kStop when the parse must stop.
+    Status ParameterInside(const char* p, const char* end, const char* at);
     // A default value as a value reads it: references included, white space
     // made spaces. False when the parse must stop.
     Status DefaultValue(const char* text, size_t n, std::string* out, const char* at);
@@ -394,12 +556,10 @@ bool SubsetReader::Read(const char* p, const char* end) {
             status = Entity(&p, end, at);
         } else if (Keyword(&p, end, "<!ATTLIST")) {
             status = Attlist(&p, end, at);
-        } else if (Keyword(&p, end, "<!ELEMENT") || Keyword(&p, end, "<!NOTATION")) {
-            if (p < end && IsSpace(*p)) {
-                p = SkipDeclaration(p, end);
-            } else {
-                status = kMalformed;
-            }
+        } else if (Keyword(&p, end, "<!ELEMENT")) {
+            status = ElementDeclaration(&p, end, at);
+        } else if (Keyword(&p, end, "<!NOTATION")) {
+            status = Notation(&p, end, at);
         } else {
             status = kMalformed;
         }
@@ -409,6 +569,39 @@ bool SubsetReader::Read(const char* p, const char* end) {
             p = SkipDeclaration(start + 1, end);
         }
     }
+}
+
+Status SubsetReader::ParameterInside(const char* p, const char* end, const char* at) {
+    if (std::memchr(p, '%', static_cast<size_t>(SkipDeclaration(p, end) - p)) &&
+        DtdProblem(doc, kProblemParameterInside, at, data)) {
+        return kStop;
+    }
+    return kMalformed;
+}
+
+Status SubsetReader::ElementDeclaration(const char** at, const char* end, const char* position) {
+    const char* p = *at;
+    const char* const name = (Space(&p, end), p);
+    p = NameEnd(p, end);
+    if (name == *at || p == name || !Space(&p, end) || !ContentSpec(&p, end))
+        return ParameterInside(*at, end, position);
+    p = SkipSpace(p, end);
+    if (p >= end || *p != '>') return ParameterInside(*at, end, position);
+    *at = p + 1;
+    return kDeclared;
+}
+
+Status SubsetReader::Notation(const char** at, const char* end, const char* position) {
+    const char* p = *at;
+    const char* const name = (Space(&p, end), p);
+    p = NameEnd(p, end);
+    if (name == *at || p == name || !Space(&p, end) || !ExternalId(&p, end, true, true)) {
+        return ParameterInside(*at, end, position);
+    }
+    p = SkipSpace(p, end);
+    if (p >= end || *p != '>') return ParameterInside(*at, end, position);
+    *at = p + 1;
+    return kDeclared;
 }
 
 Status SubsetReader::Entity(const char** at, const char* end, const char* position) {
@@ -431,6 +624,10 @@ Status SubsetReader::Entity(const char** at, const char* end, const char* positi
         // references kept for inclusion, parameter references not allowed.
         const int encoding = Access::Encoding(*data);
         const char* const stop = text + n;
+        // Strict mode judges the text with every character reference
+        // decoded, also those this encoding keeps as written.
+        const bool strict = doc && doc->Strict();
+        bool keptCharacter = false;
         for (const char* q = text; q < stop;) {
             if (*q == '%') {
                 if (DtdProblem(doc, kProblemParameterInside, position, data)) return kStop;
@@ -439,10 +636,12 @@ Status SubsetReader::Entity(const char** at, const char* end, const char* positi
             if (*q == '\r') {
                 // A line break in the literal is one line feed, as in the document.
                 entity.value.push_back('\n');
+                if (keptCharacter) entity.checkText.push_back('\n');
                 q += q + 1 < stop && q[1] == '\n' ? 2 : 1;
                 continue;
             }
             if (*q != '&') {
+                if (keptCharacter) entity.checkText.push_back(*q);
                 entity.value.push_back(*q++);
                 continue;
             }
@@ -452,24 +651,28 @@ Status SubsetReader::Entity(const char** at, const char* end, const char* positi
                 if (const size_t k = Decode(encoding, q, after, cp, bytes)) {
                     entity.value.append(bytes, k);
                 } else {
+                    if (strict && !keptCharacter) entity.checkText = entity.value;
+                    keptCharacter = keptCharacter || strict;
                     entity.value.append(q, static_cast<size_t>(after - q));
                 }
+                if (keptCharacter) entity.checkText.append(bytes, EncodeUtf8(cp, bytes));
                 q = after;
                 continue;
             }
             const char* const nameEnd = NameEnd(q + 1, stop);
             if (nameEnd == q + 1 || nameEnd >= stop || *nameEnd != ';') return kMalformed;
             entity.value.append(q, static_cast<size_t>(nameEnd + 1 - q));
+            if (keptCharacter) entity.checkText.append(q, static_cast<size_t>(nameEnd + 1 - q));
             q = nameEnd + 1;
         }
-    } else if (Keyword(&p, end, "SYSTEM") || Keyword(&p, end, "PUBLIC")) {
-        const bool pub = p[-1] == 'C';
+    } else if (p < end && (*p == 'S' || *p == 'P')) {
         entity.external = true;
-        if (!Space(&p, end) || !Literal(&p, end, &text, &n)) return kMalformed;
-        if (pub && (!Space(&p, end) || !Literal(&p, end, &text, &n))) return kMalformed;
+        const bool strict = doc && doc->Strict();
+        if (!ExternalId(&p, end, false, strict)) return kMalformed;
         const char* const before = p;
         if (Space(&p, end) && Keyword(&p, end, "NDATA")) {
-            const char* const notation = (Space(&p, end), p);
+            if (!Space(&p, end) && strict) return kMalformed;
+            const char* const notation = p;
             p = NameEnd(p, end);
             if (parameter || p == notation) return kMalformed;
             entity.unparsed = true;
@@ -569,10 +772,26 @@ Status SubsetReader::Attlist(const char** at, const char* end, const char* posit
             if (decl.type == kTypeNotation && !Space(&p, end)) return kMalformed;
         }
         if (decl.type == kTypeEnumeration || decl.type == kTypeNotation) {
+            // Names, or for an enumeration name tokens, between bars; the
+            // lenient mode takes anything up to the ')'.
             if (p >= end || *p != '(') return kMalformed;
-            const char* const close = static_cast<const char*>(std::memchr(p, ')', static_cast<size_t>(end - p)));
-            if (!close) return kMalformed;
-            p = close + 1;
+            if (!doc || !doc->Strict()) {
+                const char* const close = static_cast<const char*>(std::memchr(p, ')', static_cast<size_t>(end - p)));
+                if (!close) return kMalformed;
+                p = close;
+            }
+            for (char separator = '('; p >= end || *p != ')';) {
+                if (p >= end || *p != separator) return kMalformed;
+                p = SkipSpace(p + 1, end);
+                const char* const token = p;
+                if (decl.type == kTypeNotation && NameEnd(p, end) == p) return kMalformed;
+                while (p < end && IsNameByte(*p)) ++p;
+                if (p == token) return kMalformed;
+                p = SkipSpace(p, end);
+                if (p < end && *p == ')') break;
+                separator = '|';
+            }
+            ++p;
         }
         if (!Space(&p, end)) return kMalformed;
         const char* text = 0;
@@ -732,6 +951,10 @@ Reference LookUp(Dtd* dtd, const char* p, bool inValue, VexaParsingData* data) {
         return result;
     }
     bool kept = false;
+    if (!WellFormedReplacement(entity, inValue, p, data)) {
+        result.kind = kReferenceFailed;
+        return result;
+    }
     if (inValue) {
         if (!entity->inValue) {
             if (Expand(dtd, entity, true, &entity->valueText, &kept, p, data) == kExpandFailed) {

@@ -51,9 +51,15 @@ enum AttributeDefault { kDefaultImplied, kDefaultRequired, kDefaultFixed, kDefau
 
 struct DtdEntity {
     std::string value;  // the replacement text (internal entities)
+    // Strict mode, when value keeps character references as written: the
+    // text with them decoded (as UTF-8), which is what is judged.
+    std::string checkText;
     bool external = false;
     bool unparsed = false;
     bool open = false;  // being included: a reference to it now is recursive
+    // Strict mode: the replacement text was found well-formed in a value, in content.
+    unsigned char checkedInValue = 0;
+    unsigned char checkedInContent = 0;
     // Inclusion in content: 0 not yet known, 1 text only (expanded holds
     // it), 2 needs the content reader (markup, or references kept).
     unsigned char content = 0;

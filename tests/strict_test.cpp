@@ -114,6 +114,20 @@ const Malformed kMalformed[] = {
     {"<!DOCTYPE a [<!ENTITY e 'a%b;'>]><a/>", VEXA_ERROR_DOCTYPE, 0, 13},
     {"<!DOCTYPE a [<!ATTLIST a b CDATA>]><a/>", VEXA_ERROR_DOCTYPE, 0, 13},
     {"<!DOCTYPE a [<!ENTITY e>]><a/>", VEXA_ERROR_DOCTYPE, 0, 13},
+    {"<!DOCTYPE a [<!ELEMENT a (b,c|d)>]><a/>", VEXA_ERROR_DOCTYPE, 0, 13},
+    {"<!DOCTYPE a [<!ELEMENT a (#PCDATA|b)>]><a/>", VEXA_ERROR_DOCTYPE, 0, 13},
+    {"<!DOCTYPE a [<!ELEMENT a (b *)>]><a/>", VEXA_ERROR_DOCTYPE, 0, 13},
+    {"<!DOCTYPE a [<!ELEMENT a ((b?)))>]><a/>", VEXA_ERROR_DOCTYPE, 0, 13},
+    {"<!DOCTYPE a [<!ENTITY % e 'b'><!ELEMENT a (%e;)>]><a/>", VEXA_ERROR_DOCTYPE, 0, 30},
+    {"<!DOCTYPE a [<!ATTLIST a b (x,y) 'x'>]><a/>", VEXA_ERROR_DOCTYPE, 0, 13},
+    {"<!DOCTYPE a [<!NOTATION n PUBLIC 'a{b'>]><a/>", VEXA_ERROR_DOCTYPE, 0, 13},
+    {"<!DOCTYPE a [<!ENTITY u SYSTEM 'u' NDATAn>]><a/>", VEXA_ERROR_DOCTYPE, 0, 13},
+    // Replacement texts, judged where they are included.
+    {"<!DOCTYPE a [<!ENTITY e '&#38;'>]><a>&e;</a>", VEXA_ERROR_REFERENCE, 0, 37},
+    {"<!DOCTYPE a [<!ENTITY e '&#38;'>]><a b='&e;'/>", VEXA_ERROR_REFERENCE, 0, 40},
+    {"<!DOCTYPE a [<!ENTITY e '&d;'>]><a b='&e;'/>", VEXA_ERROR_UNDEFINED_ENTITY, 0, 38},
+    {"<!DOCTYPE a [<!ENTITY e '<b c=\"&#60;\"/>'>]><a>&e;</a>", VEXA_ERROR_LESS_THAN_IN_VALUE, 0, 46},
+    {"<!DOCTYPE a [<!ENTITY e '&#60;!--'>]><a>&e;--></a>", VEXA_ERROR_ENTITY_MARKUP, 0, 40},
     // Attributes.
     {"<a b=\"1\" b=\"2\"/>", VEXA_ERROR_REPEATED_ATTRIBUTE, 0, 9},
     {"<a a='' b='' c='' d='' e='' f='' g='' h='' i='' j='' k='' l='' m='' n='' o='' p='' q='' c=''/>",
@@ -138,6 +152,10 @@ const char* const kWellFormed[] = {
     "<!DOCTYPE a SYSTEM 'a.dtd' [<!ENTITY d 'x'>]><a>&e;</a>",
     "<!DOCTYPE a [<!ENTITY % p SYSTEM 'p.ent'>%p;]><a>&e;</a>",
     "<!DOCTYPE a [<!ENTITY x SYSTEM 'x.ent'>]><a>&x;</a>",
+    // Declarations by their grammar; a malformed replacement text never included.
+    ("<!DOCTYPE a [<!ELEMENT a (#PCDATA|b|c)*><!ELEMENT b ((c|d)+,e?)*><!ELEMENT c EMPTY><!ELEMENT d ANY>"
+     "<!ELEMENT e (#PCDATA)><!ATTLIST a x (1|b.c) '1' y NOTATION (n) #IMPLIED><!NOTATION n PUBLIC '-//n'>"
+     "<!ENTITY u SYSTEM 'u' NDATA n><!ENTITY e '<b/>&#38;amp;'><!ENTITY z '&#38;'>]><a>&e;</a>"),
     "<a>&amp;&lt;&gt;&quot;&apos;&#65;&#x1F600;&#x9;&#xA;&#xD;</a>",
     "<a b=\"1\"\n\tc = '2' />",
     "<a b='\"&lt;&#60;' c=\"'\"/>",
