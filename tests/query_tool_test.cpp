@@ -54,6 +54,12 @@ TEST_F(QueryToolTest, ItemsValuesAndStatuses) {
         {"query 'sum(//@id) div 0'", "<r/>", 0, "NaN\n", ""},
         {"query //e", "<r><e/></r>", 0, "<stdin>:1:4: <e />\n", ""},
         {"query //nothing a.xml b.xml", "", 1, "", ""},
+        // One subtree at a time, each the context, located in the whole file.
+        {"query --each e x", "<r>\n<e id='1'><x/></e>\n<e id='2'/></r>", 0, "<stdin>:2:11: <x />\n", ""},
+        {"query --each e 'count(x)'", "<r>\n<e id='1'><x/></e>\n<e id='2'/></r>", 0, "1\n0\n", ""},
+        {"query --each e @id", "<r>\n<e id='1'><x/></e>\n<e id='2'/></r>", 0,
+         "<stdin>:2:4: id=\"1\"\n<stdin>:3:4: id=\"2\"\n", ""},
+        {"query --each e y", "<r><e/></r>", 1, "", ""},
         {"query '//e[@id=3]' a.xml b.xml", "", 0, "b.xml:1:4: <e id=\"3\" />\n", ""},
         {"query '//e[' a.xml", "", 2, "",
          "vexa: query: bad expression at offset 4: Unexpected token in expression.\n  //e[\n      ^\n"},

@@ -84,13 +84,16 @@ const Command kCommands[] = {
      "                larger than memory (zero bytes drop the rest of their line, as on load)\n"},
 #ifndef VEXA_NO_XPATH
     {"query",
-     "usage: vexa query [--value] EXPR [FILE...]\n"
+     "usage: vexa query [--value] [--each NAME] EXPR [FILE...]\n"
      "Evaluates the XPath 1.0 expression EXPR on each file's document.\n"
      "A node-set prints one line per item, FILE:ROW:COL: ITEM, where ITEM is an element's\n"
      "compact form, an attribute as name=\"value\", or a text node's escaped text.\n"
      "A number, string or boolean prints its string value on one line (FILE: first when\n"
      "there are several files).\n"
-     "  --value   print only each item's string value, one a line\n"
+     "  --value       print only each item's string value, one a line\n"
+     "  --each NAME   evaluate EXPR on each NAME element in turn (any child of the root\n"
+     "                for '*'), read one at a time in bounded memory; locations count\n"
+     "                over the whole file\n"
      "Exit status: 0 when something was found or the result is not a node-set, 1 when\n"
      "every node-set was empty, 2 for a bad expression (a caret marks where) or a file\n"
      "that cannot be read or parsed.\n"},
@@ -688,6 +691,8 @@ int EachSubtree(const std::string& path, const Options& options,
     VexaDocument& settings = reader->Settings();
     settings.SetTabSize(options.tabSize);
     settings.SetMaxDepth(options.maxDepth);
+    settings.SetStrict(ParsesStrictly(options));
+    settings.SetDoctypeProcessing(!options.noDoctype);
     int encoding = options.encoding;
     if (encoding < 0) encoding = NamesEncoding(first) ? VEXA_ENCODING_DETECT : VEXA_ENCODING_UTF8;
     settings.SetTextEncoding(encoding);
@@ -878,6 +883,46 @@ int RunQuery(const Options& options) {
     if (files.empty()) files.push_back("-");
     bool trouble = false;
     bool found = false;
+    const auto print = [&](const std::string& name, const VexaXPathValue& result) {
+        if (result.Type() != VEXA_XPATH_NODESET) {
+            found = true;
+            if (files.size() > 1 && !options.value) std::printf("%s: ", name.c_str());
+            std::printf("%s\n", result.String().c_str());
+            return;
+        }
+        for (const VexaXPathNode& item : result.NodeSet()) {
+            found = true;
+            if (options.value) {
+                std::printf("%s\n", item.StringValue().c_str());
+                continue;
+            }
+            const bool root = item.Node()->ToDocument() != nullptr;
+            const int row = root ? 0 : item.Row();
+            const int col = root ? 0 : item.Column();
+            if (row >= 0) {
+                std::printf("%s:%d:%d: %s\n", name.c_str(), row + 1, col + 1, ItemText(item).c_str());
+            } else {
+                std::printf("%s: %s\n", name.c_str(), ItemText(item).c_str());
+            }
+        }
+    };
+    if (!options.each.empty()) {
+        // One subtree at a time, each the query's context; locations count
+        // over the whole file.
+        for (const std::string& path : files) {
+            const std::string name = path == "-" ? "<stdin>" : path;
+            VexaReader reader;
+            const int read = EachSubtree(
+                path, options,
+                [&](VexaReader&, VexaElement& element) {
+                    print(name, query.Evaluate(element));
+                    return true;
+                },
+                &reader);
+            if (read != kOk) trouble = true;
+        }
+        return trouble ? kUsage : found ? kOk : kBadDocument;
+    }
     for (const std::string& path : files) {
         Input input;
         if (!ReadInput(path, &input)) {
@@ -890,28 +935,7 @@ int RunQuery(const Options& options) {
             trouble = true;
             continue;
         }
-        const VexaXPathValue result = query.Evaluate(doc);
-        if (result.Type() != VEXA_XPATH_NODESET) {
-            found = true;
-            if (files.size() > 1 && !options.value) std::printf("%s: ", input.name.c_str());
-            std::printf("%s\n", result.String().c_str());
-            continue;
-        }
-        for (const VexaXPathNode& item : result.NodeSet()) {
-            found = true;
-            if (options.value) {
-                std::printf("%s\n", item.StringValue().c_str());
-                continue;
-            }
-            const bool root = item.Node()->ToDocument() != nullptr;
-            const int row = root ? 0 : item.Row();
-            const int col = root ? 0 : item.Column();
-            if (row >= 0) {
-                std::printf("%s:%d:%d: %s\n", input.name.c_str(), row + 1, col + 1, ItemText(item).c_str());
-            } else {
-                std::printf("%s: %s\n", input.name.c_str(), ItemText(item).c_str());
-            }
-        }
+        print(input.name, query.Evaluate(doc));
     }
     return trouble ? kUsage : found ? kOk : kBadDocument;
 }
