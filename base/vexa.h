@@ -118,6 +118,12 @@ enum {
     VEXA_ERROR_UNPARSED_ENTITY,
     /// A reference to an external entity in an attribute value.
     VEXA_ERROR_EXTERNAL_ENTITY,
+    /// "--" inside a comment, or a comment that ends in "--->".
+    VEXA_ERROR_COMMENT_HYPHENS,
+    /// Two attributes without white space between them.
+    VEXA_ERROR_ATTRIBUTE_SPACE,
+    /// An attribute name without '=' and a value after it.
+    VEXA_ERROR_ATTRIBUTE_VALUE,
     VEXA_ERROR_STRING_COUNT
 };
 

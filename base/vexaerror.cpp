@@ -45,6 +45,9 @@ const char* const VexaBase::errorString[VEXA_ERROR_STRING_COUNT] = {
     "Unclosed markup at the end of the text.",
     "Reference to an unparsed entity.",
     "Reference to an external entity in an attribute value.",
+    "'--' in a comment.",
+    "No white space between attributes.",
+    "Attribute without '=' and a value.",
 };
 
 }  // namespace ORMELA

@@ -496,7 +496,7 @@ const char* Checker::Comment(const char* q) {
     for (;;) {
         r = SkipPlain<'-', '-', '-'>(r, end);
         if (*r == '-') {
-            if (r[1] == '-') return r[2] == '>' ? r + 3 : Fail(VEXA_ERROR_COMMENT, r);
+            if (r[1] == '-') return r[2] == '>' ? r + 3 : Fail(VEXA_ERROR_COMMENT_HYPHENS, r);
             ++r;
         } else if (r == end) {
             return Fail(VEXA_ERROR_UNCLOSED, q);
@@ -644,14 +644,15 @@ const char* Checker::StartTag(const char* q, const char* r, bool* empty) {
             return s + 2;
         }
         if (s == end) return Fail(VEXA_ERROR_UNCLOSED, q);
-        if (s == r) return Fail(afterValue ? VEXA_ERROR_ATTRIBUTES : VEXA_ERROR_NAME, s);
+        if (s == r) return Fail(afterValue ? VEXA_ERROR_ATTRIBUTE_SPACE : VEXA_ERROR_NAME, s);
         const char* const name = s;
         r = Name(s);
         if (!r) return 0;
         s = SkipWhite(r);
         if (*s != '=') {
             if (s == end) return Fail(VEXA_ERROR_UNCLOSED, q);
-            return Fail(s == r && !IsWhite(*s) && *s != '>' && *s != '/' ? VEXA_ERROR_NAME : VEXA_ERROR_ATTRIBUTES, s);
+            return Fail(s == r && !IsWhite(*s) && *s != '>' && *s != '/' ? VEXA_ERROR_NAME : VEXA_ERROR_ATTRIBUTE_VALUE,
+                        s);
         }
         s = SkipWhite(s + 1);
         const char quote = *s;

@@ -19,11 +19,11 @@ const Malformed kMalformed[] = {
     {"<a></A>", VEXA_ERROR_MISMATCHED_TAG, 0, 3},
     {"<a>&nope;</a>", VEXA_ERROR_UNDEFINED_ENTITY, 0, 3},
     {"<a b=\"<\"/>", VEXA_ERROR_LESS_THAN_IN_VALUE, 0, 6},
-    {"<a><!-- x -- y --></a>", VEXA_ERROR_COMMENT, 0, 10},
+    {"<a><!-- x -- y --></a>", VEXA_ERROR_COMMENT_HYPHENS, 0, 10},
     {"<a/><b/>", VEXA_ERROR_AFTER_ROOT, 0, 4},
     {"<a>&#0;</a>", VEXA_ERROR_CHARACTER_REFERENCE, 0, 3},
     {"<1a/>", VEXA_ERROR_NAME, 0, 1},
-    {"<a b=\"1\" c/>", VEXA_ERROR_ATTRIBUTES, 0, 10},
+    {"<a b=\"1\" c/>", VEXA_ERROR_ATTRIBUTE_VALUE, 0, 10},
     {"<a>]]></a>", VEXA_ERROR_CDATA_END_IN_TEXT, 0, 3},
     {"<a b=1/>", VEXA_ERROR_UNQUOTED_VALUE, 0, 5},
     // Characters, and UTF-8 where no encoding is declared.
@@ -88,7 +88,7 @@ const Malformed kMalformed[] = {
     {"<a><?xml-stylesheet x?><?Xml y?></a>", VEXA_ERROR_PI, 0, 25},
     {"<a><? pi?></a>", VEXA_ERROR_PI, 0, 5},
     {"<a><?pi/x?></a>", VEXA_ERROR_PI, 0, 7},
-    {"<a><!-- x ---></a>", VEXA_ERROR_COMMENT, 0, 10},
+    {"<a><!-- x ---></a>", VEXA_ERROR_COMMENT_HYPHENS, 0, 10},
     {"<![CDATA[x]]><a/>", VEXA_ERROR_CDATA, 0, 0},
     // The document type declaration's outer grammar.
     {"<!DOCTYPE a><!DOCTYPE a><a/>", VEXA_ERROR_DOCTYPE, 0, 12},
@@ -132,8 +132,8 @@ const Malformed kMalformed[] = {
     {"<a b=\"1\" b=\"2\"/>", VEXA_ERROR_REPEATED_ATTRIBUTE, 0, 9},
     {"<a a='' b='' c='' d='' e='' f='' g='' h='' i='' j='' k='' l='' m='' n='' o='' p='' q='' c=''/>",
      VEXA_ERROR_REPEATED_ATTRIBUTE, 0, 88},
-    {"<a b=\"1\"c=\"2\"/>", VEXA_ERROR_ATTRIBUTES, 0, 8},
-    {"<a b \"1\"/>", VEXA_ERROR_ATTRIBUTES, 0, 5},
+    {"<a b=\"1\"c=\"2\"/>", VEXA_ERROR_ATTRIBUTE_SPACE, 0, 8},
+    {"<a b \"1\"/>", VEXA_ERROR_ATTRIBUTE_VALUE, 0, 5},
     {"<a / >", VEXA_ERROR_SYNTAX, 0, 4},
 };
 
@@ -193,7 +193,8 @@ TEST(Strict, Messages) {
               "Malformed or misplaced CDATA section.|Malformed or misplaced document type declaration.|"
               "'<' in an attribute value.|']]>' in text.|Repeated attribute.|Attribute value not quoted.|"
               "Not well-formed (invalid token).|Unclosed markup at the end of the text.|"
-              "Reference to an unparsed entity.|Reference to an external entity in an attribute value.|");
+              "Reference to an unparsed entity.|Reference to an external entity in an attribute value.|"
+              "'--' in a comment.|No white space between attributes.|Attribute without '=' and a value.|");
 }
 
 TEST(Strict, EachBrokenRuleWithItsPlace) {

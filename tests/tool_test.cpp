@@ -213,11 +213,11 @@ TEST_F(ToolTest, CheckNamesTheBrokenRule) {
         {"<a></A>", "1:4: error: Mismatched tag.", 0},
         {"<a>&nope;</a>", "1:4: error: Undefined entity.", 0},
         {"<a b=\"<\"/>", "1:7: error: '<' in an attribute value.", 0},
-        {"<a><!-- x -- y --></a>", "1:11: error: Error parsing Comment.", 0},
+        {"<a><!-- x -- y --></a>", "1:11: error: '--' in a comment.", 0},
         {"<a/><b/>", "1:5: error: Content after the root element.", 0},
         {"<a>&#0;</a>", "1:4: error: Invalid character reference.", 0},
         {"<1a/>", "1:2: error: Invalid name.", 0},
-        {"<a b=\"1\" c/>", "1:11: error: Error reading Attributes.", 1},
+        {"<a b=\"1\" c/>", "1:11: error: Attribute without '=' and a value.", 1},
         {"<a>]]></a>", "1:4: error: ']]>' in text.", 0},
         {"<a b=1/>", "1:6: error: Attribute value not quoted.", 0},
     };
