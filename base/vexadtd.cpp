@@ -1047,16 +1047,8 @@ bool NeedsCollapse(const char* s, size_t n) {
 
 // Stores s[0, n) in *chars, in the parse's memory when it has one.
 void Store(Chars* chars, VexaMemory* memory, const char* s, size_t n, VexaDocument* doc) {
-    if (!memory) {
-        chars->Assign(s, n);
-        Access::NoteAttributeOnHeap(doc);
-        return;
-    }
-    char* const place = memory->Reserve(n + 1);
-    std::memcpy(place, s, n);
-    place[n] = 0;
-    memory->Commit(n + 1);
-    chars->Adopt(place, n, true);
+    if (!memory) Access::NoteAttributeOnHeap(doc);
+    CopyAny(chars, memory, s, n);
 }
 
 }  // namespace

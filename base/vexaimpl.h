@@ -166,6 +166,10 @@ void DeleteDtd(Dtd* dtd);
 // A copy of a document's declarations for its clone, or null.
 Dtd* CopyDtd(const Dtd* dtd);
 
+// Stores a copy of s[0, n) in *chars, in memory (a parse's) or, when it
+// is null, on the heap.
+void CopyAny(Chars* chars, VexaMemory* memory, const char* s, size_t n);
+
 // Nesting limit of a parse or stream read that has no document to ask.
 const int kDefaultMaxDepth = 1000;
 

@@ -771,9 +771,10 @@ const char* ScanText(const char* p, const char* limit, int encoding, int rule, O
     }
 }
 
-// Stores a copy of s[0, n) in *chars, in memory or on the heap.
+}  // namespace
+
 VEXA_NOINLINE
-void CopyAny(impl::Chars* chars, VexaMemory* memory, const char* s, size_t n) {
+void impl::CopyAny(impl::Chars* chars, VexaMemory* memory, const char* s, size_t n) {
     if (!memory) {
         chars->Assign(s, n);
         return;
@@ -784,6 +785,10 @@ void CopyAny(impl::Chars* chars, VexaMemory* memory, const char* s, size_t n) {
     memory->Commit(n + 1);
     chars->Adopt(place, n, true);
 }
+
+namespace {
+
+using impl::CopyAny;
 
 // As CopyAny; limit, when known, is the end of the text that s lies in.
 // Most names and values are short: in memory they take two sixteen-byte
