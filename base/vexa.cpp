@@ -341,6 +341,13 @@ void AppendEscaped(const std::string& str, std::string* out) {
     }
 }
 
+// Whether node is a reference kept as written (a text node of its own).
+bool IsKeptReference(const VexaNode* node) { return node && node->ToText() && node->ToText()->IsReference(); }
+// Whether node is text with characters, not a reference kept as written.
+bool IsPlainText(const VexaNode* node) {
+    return node && node->ToText() && !node->ToText()->IsReference() && !impl::Access::Value(*node).empty();
+}
+
 // Collects output in a fixed buffer and hands it on in large pieces: to a
 // file, to a stream or to the end of a string. Small pieces are copied by
 // hand; the buffer never allocates.
@@ -408,7 +415,11 @@ public:
     // space first, last or after another space is written as a reference,
     // which the reader keeps. Condensed text holds such spaces only where
     // references made them.
-    void PutCondensable(const impl::Chars& text) {
+    // leadSafe and trailSafe: a space at that end reads back as it is, as
+    // beside a reference kept as written (the reader keeps a space before
+    // one, and makes one of the space after one) or beside more text, which
+    // the reader joins to this; prevSpace: the text before this ends in one.
+    void PutCondensable(const impl::Chars& text, bool leadSafe, bool prevSpace, bool trailSafe) {
         const char* const s = text.c_str();
         const size_t n = text.size();
         if (n == 0 || (s[0] != ' ' && s[n - 1] != ' ' && std::string_view(s, n).find("  ") == std::string_view::npos)) {
@@ -417,7 +428,9 @@ public:
         }
         size_t start = 0;
         for (size_t i = 0; i < n; ++i) {
-            if (s[i] == ' ' && (i == 0 || i == n - 1 || s[i - 1] == ' ')) {
+            if (s[i] != ' ') continue;
+            const bool afterSpace = i == 0 ? prevSpace : s[i - 1] == ' ';
+            if (afterSpace || (i == 0 && !leadSafe) || (i == n - 1 && !trailSafe)) {
                 PutEscaped(s + start, i - start);
                 Put("&#x20;", 6);
                 start = i + 1;
@@ -547,14 +560,22 @@ public:
     // Text of a document read with condensing on is written so that it
     // reads back the same (see PutCondensable); text of one built in code
     // is written as it is.
-    // Beside a reference kept as written, the text's spaces read back as
-    // they are: the reference stops the text and keeps a space after it.
-    void PutText(const impl::Chars& text, bool besideReference = false) {
-        if (condensedDocument && !besideReference) {
-            PutCondensable(text);
-        } else {
+    void PutText(const VexaNode& node) {
+        const impl::Chars& text = impl::Access::Value(node);
+        if (!condensedDocument) {
             PutEscaped(text);
+            return;
         }
+        // Text next to text reads back as one; beside a reference kept as
+        // written, as its own node.
+        const VexaNode* prev = node.PreviousSibling();
+        const VexaNode* next = node.NextSibling();
+        const bool afterReference = IsKeptReference(prev);
+        const bool prevText = !afterReference && IsPlainText(prev);
+        const impl::Chars* before = prevText ? &impl::Access::Value(*prev) : 0;
+        const bool prevSpace = before && before->c_str()[before->size() - 1] == ' ';
+        const bool trailSafe = IsKeptReference(next) || IsPlainText(next);
+        PutCondensable(text, afterReference || prevText, prevSpace, trailSafe);
     }
     void StartSpace(const VexaNode& root) {
         const VexaDocument* doc = root.GetDocument();
@@ -714,6 +735,15 @@ private:
     char buffer[kChunk];
 };
 
+// Whether value, as far as its first zero byte, still holds a reference the
+// parse kept as written: a value written without one is written as any other.
+bool HoldsKeptReference(const char* value) {
+    for (const char* p = std::strchr(value, '&'); p; p = std::strchr(p + 1, '&')) {
+        if (impl::KeptReferenceLength(p)) return true;
+    }
+    return false;
+}
+
 // A value that holds references the parse kept as written: each "&name;"
 // goes out as it is, the rest escaped.
 VEXA_NOINLINE void WriteKeptReferences(const char* value, Writer& w) {
@@ -740,7 +770,7 @@ void WriteAttribute(const VexaAttribute& attribute, Writer& w) {
     const impl::Chars& name = impl::Access::Name(attribute);
     const char* const value = attribute.Value();
     w.PutName(name.c_str(), name.size());
-    if (impl::Access::KeptReferences(attribute)) {
+    if (impl::Access::KeptReferences(attribute) && HoldsKeptReference(value)) {
         WriteKeptReferences(value, w);
         return;
     }
@@ -827,14 +857,11 @@ void WriteEndTag(const VexaElement& element, Writer& w) {
     w.Put('>');
 }
 
-bool IsKeptReference(const VexaNode* node) { return node && node->ToText() && node->ToText()->IsReference(); }
-
 void WriteText(const VexaNode& text, Writer& w) {
     if (static_cast<const VexaText&>(text).IsReference()) {
         w.Put(impl::Access::Value(text));  // a reference kept as written
     } else {
-        w.PutText(impl::Access::Value(text),
-                  IsKeptReference(text.PreviousSibling()) || IsKeptReference(text.NextSibling()));
+        w.PutText(text);
     }
 }
 
@@ -910,8 +937,7 @@ struct Indented {
         } else if (w.Flat()) {
             w.PutLaidOut(impl::Access::Value(text));
         } else {
-            w.PutText(impl::Access::Value(text),
-                      IsKeptReference(text.PreviousSibling()) || IsKeptReference(text.NextSibling()));
+            w.PutText(text);
         }
     }
     static void Close(const VexaNode& node, int depth, Writer& w) {

@@ -36,6 +36,13 @@ bool SpaceSensitive(const std::string& text, bool condense) {
 bool CleanNode(const VexaNode& node, bool condense) {
     if (HoldsReference(node.ValueStr())) return false;
     if (node.ToText() && SpaceSensitive(node.ValueStr(), condense)) return false;
+    // Text next to text (an entity's text beside the document's) is read
+    // back as one node: XML has no boundary between them.
+    const VexaNode* before = node.PreviousSibling();
+    if (node.ToText() && before && before->ToText() && !before->ToText()->IsReference() &&
+        !node.ToText()->IsReference()) {
+        return false;
+    }
     if (const VexaElement* e = node.ToElement()) {
         for (const VexaAttribute* a = e->FirstAttribute(); a; a = a->Next()) {
             if (HoldsReference(a->Value())) return false;
