@@ -241,7 +241,12 @@ TEST_F(ToolTest, HelpAndVersion) {
     for (const char* option : {"--indent N|tab", "--crlf", "-o OUT"})
         EXPECT_NE(format.find(option), std::string::npos) << option;
     // The overview names each command; each command's help begins with its usage.
-    for (const std::string command : {"check", "format", "compact", "stats"}) {
+#ifndef VEXA_NO_XPATH
+    const std::vector<std::string> commands = {"check", "format", "compact", "stats", "query"};
+#else
+    const std::vector<std::string> commands = {"check", "format", "compact", "stats"};
+#endif
+    for (const std::string& command : commands) {
         EXPECT_NE(help.out.find("  " + command + " "), std::string::npos) << command;
         EXPECT_EQ(Tool(command + " --help").out.rfind("usage: vexa " + command + " ", 0), 0u) << command;
     }

@@ -32,6 +32,10 @@ const char kUsageText[] =
     "  format [FILE]    write the file in indented form\n"
     "  compact [FILE]   write the file in compact form, on one line\n"
     "  stats FILE...    count the nodes of each file and time its load\n"
+#ifndef VEXA_NO_XPATH
+    "  query EXPR [FILE...]\n"
+    "                   print what the XPath expression selects, as FILE:ROW:COL: ITEM\n"
+#endif
     "\n"
     "Options:\n"
     "  -h, --help           show this help, or a command's help after its name\n"
