@@ -391,7 +391,7 @@ bool ExternalId(const char** p, const char* end, bool publicOnly, bool strict) {
 
 bool Occurrence(char c) { return c == '?' || c == '*' || c == '+'; }
 
-// A content specification at *p: EMPTY, ANY, mixed content or a model of
+// The content an element declaration allows, at *p: EMPTY, ANY, mixed content or a model of
 // element names, nested groups read with a heap stack of their separators.
 bool ContentSpec(const char** at, const char* end) {
     const char* p = *at;
