@@ -240,7 +240,7 @@ TEST_F(ToolTest, HelpAndVersion) {
     const std::string format = Tool("format --help").out;
     for (const char* option : {"--indent N|tab", "--crlf", "-o OUT"})
         EXPECT_NE(format.find(option), std::string::npos) << option;
-    // The overview names each command; each command's help begins with its usage.
+        // The overview names each command; each command's help begins with its usage.
 #ifndef VEXA_NO_XPATH
     const std::vector<std::string> commands = {"check", "format", "compact", "stats", "query"};
 #else
