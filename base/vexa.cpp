@@ -912,8 +912,13 @@ struct Indented {
                 }
                 w.Put('>');
                 w.EnterSpace(element);
-                if (first == element.LastChild() && first->Type() == VexaNode::TEXT) {
-                    WriteText(*first, w);  // a lone text stays on the element's line
+                // Text alone stays on the element's line: a lone text node, or
+                // texts side by side (an entity's beside the document's, a
+                // reference kept as written), which a reader joins again.
+                const VexaNode* other = first;
+                while (other && other->Type() == VexaNode::TEXT) other = other->NextSibling();
+                if (!other) {
+                    for (const VexaNode* text = first; text; text = text->NextSibling()) WriteText(*text, w);
                     w.LeaveSpace(element);
                     WriteEndTag(element, w);
                     return false;

@@ -1875,6 +1875,7 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
                 keep = !condensing || preserved;
             }
         } else {
+            const char* const start = p;
             VexaNode* node = current->LinkEndChild(Create(KindAt(p), data->memory));
             if (node->type == ELEMENT) {
                 VexaElement* child = static_cast<VexaElement*>(node);
@@ -1894,6 +1895,12 @@ const char* VexaElement::ReadValue(const char* p, VexaParsingData* data) {
                 }
             } else {
                 p = node->Parse(p, data);
+            }
+            // Markup that a replacement text's end cuts off does not balance.
+            if (data->dtd && !data->dtd->frames.empty() && !(doc && doc->Error()) &&
+                (!p || Unterminated(node, start, p))) {
+                impl::Unbalanced(data->dtd, data);
+                return 0;
             }
         }
         if (!p || !*p) {

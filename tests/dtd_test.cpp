@@ -189,6 +189,9 @@ TEST(Dtd, AttacksFailFast) {
         {"<!DOCTYPE r [<!ENTITY e \"<\">]>\n<r a='x&e;'/>", 0, VEXA_ERROR_ENTITY_MARKUP, 1, 7},
         {"<!DOCTYPE r [<!ENTITY e \"<b>\">]>\n<r>&e;</b></r>", 0, VEXA_ERROR_ENTITY_MARKUP, 1, 3},
         {"<!DOCTYPE r [<!ENTITY e \"</r>\">]>\n<r>&e;</r>", 0, VEXA_ERROR_ENTITY_MARKUP, 1, 3},
+        // Markup that the replacement text's end cuts off.
+        {"<!DOCTYPE r [<!ENTITY e \"a<?pi x\">]>\n<r>&e;</r>", 0, VEXA_ERROR_ENTITY_MARKUP, 1, 3},
+        {"<!DOCTYPE r [<!ENTITY e \"<!-- c\">]>\n<r>&e;</r>", 0, VEXA_ERROR_ENTITY_MARKUP, 1, 3},
     };
     for (const auto& [text, limit, code, row, col] : cases) {
         VexaDocument doc;
